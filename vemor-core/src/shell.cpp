@@ -1,0 +1,1 @@
+#include "vemor/shell.hpp"
