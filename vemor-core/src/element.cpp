@@ -1,6 +1,12 @@
 #include "vemor/element.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+
 #include <fmt/format.h>
+
+#include "vemor/provider.hpp"
 
 namespace vemor {
 
@@ -47,4 +53,167 @@ bool same_window_identity(const ElementData& a, const ElementData& b) {
 }
 
 }  // namespace app
+}  // namespace vemor
+
+// ---- Element operations ----------------------------------------------------------------
+
+namespace vemor {
+namespace {
+
+constexpr std::array<std::string_view, 8> kWindowActions{
+    "activate", "minimize", "maximize", "enter_fullscreen", "restore", "close", "move_to",
+    "resize_to"};
+
+// A platform tree is not guaranteed to be finite or acyclic; past this depth a subtree is cut.
+constexpr std::size_t kTreeDepthLimit = 10000;
+
+}  // namespace
+
+Result<void> Element::require_window_like(std::string_view operation) const {
+    const bool advertises = std::ranges::any_of(data_.actions, [](const std::string& a) {
+        return std::ranges::find(kWindowActions, a) != kWindowActions.end();
+    });
+    bool window_like;
+    if (advertises || data_.states.minimized || data_.states.maximized)
+        window_like = data_.role == Role::Window || data_.role == Role::Dialog;
+    else
+        window_like = data_.role == Role::Window ||
+                      (data_.role == Role::Dialog && data_.states.fullscreen.has_value());
+    if (!window_like) return fail(Error::ActionNotSupported{std::string(operation), data_.role});
+    return {};
+}
+
+#define VEMOR_ELEMENT_FORWARD(op) \
+    Result<void> Element::op() const { return provider_->op(data_); }
+#define VEMOR_ELEMENT_WINDOW_OP(op)                \
+    Result<void> Element::op() const {             \
+        VEMOR_TRY_VOID(require_window_like(#op));  \
+        return provider_->op(data_);               \
+    }
+
+VEMOR_ELEMENT_FORWARD(press)
+VEMOR_ELEMENT_FORWARD(focus)
+VEMOR_ELEMENT_FORWARD(blur)
+VEMOR_ELEMENT_FORWARD(toggle)
+VEMOR_ELEMENT_FORWARD(select)
+VEMOR_ELEMENT_FORWARD(expand)
+VEMOR_ELEMENT_FORWARD(collapse)
+VEMOR_ELEMENT_FORWARD(show_menu)
+VEMOR_ELEMENT_FORWARD(increment)
+VEMOR_ELEMENT_FORWARD(decrement)
+VEMOR_ELEMENT_FORWARD(scroll_into_view)
+VEMOR_ELEMENT_WINDOW_OP(activate)
+VEMOR_ELEMENT_WINDOW_OP(minimize)
+VEMOR_ELEMENT_WINDOW_OP(maximize)
+VEMOR_ELEMENT_WINDOW_OP(enter_fullscreen)
+VEMOR_ELEMENT_WINDOW_OP(restore)
+VEMOR_ELEMENT_WINDOW_OP(close)
+
+#undef VEMOR_ELEMENT_FORWARD
+#undef VEMOR_ELEMENT_WINDOW_OP
+
+Result<void> Element::set_value(std::string_view text) const {
+    return provider_->set_value(data_, text);
+}
+
+Result<void> Element::type_text(std::string_view text) const {
+    return provider_->type_text(data_, text);
+}
+
+Result<void> Element::set_numeric_value(double value) const {
+    if (!std::isfinite(value))
+        return fail(Error::InvalidActionData{fmt::format(
+            "set_numeric_value requires a finite value, got {}", text::float_display(value))});
+    return provider_->set_numeric_value(data_, value);
+}
+
+Result<void> Element::select_text(std::uint32_t start, std::uint32_t end) const {
+    if (start > end)
+        return fail(Error::InvalidActionData{
+            fmt::format("select_text start ({}) must be <= end ({})", start, end)});
+    return provider_->set_text_selection(data_, start, end);
+}
+
+Result<void> Element::move_to(std::int32_t x, std::int32_t y) const {
+    VEMOR_TRY_VOID(require_window_like("move_to"));
+    return provider_->move_to(data_, x, y);
+}
+
+Result<void> Element::resize_to(std::uint32_t width, std::uint32_t height) const {
+    if (width == 0 || height == 0)
+        return fail(Error::InvalidActionData{fmt::format(
+            "resize_to requires positive width and height, got {}x{}", width, height)});
+    VEMOR_TRY_VOID(require_window_like("resize_to"));
+    return provider_->resize_to(data_, width, height);
+}
+
+Result<void> Element::perform_action(std::string_view name) const {
+    if (name == "close") return close();
+    if (name == "restore") return restore();
+    if (name == "activate") return activate();
+    if (name == "minimize") return minimize();
+    if (name == "maximize") return maximize();
+    if (name == "enter_fullscreen") return enter_fullscreen();
+    return provider_->perform_action(data_, name);
+}
+
+Result<std::vector<Element>> Element::children() const {
+    auto list = VEMOR_TRY(provider_->get_children(&data_));
+    std::vector<Element> out;
+    out.reserve(list.size());
+    for (auto& d : list) out.emplace_back(std::move(d), provider_);
+    return out;
+}
+
+Result<TreeNode> Element::tree(std::optional<std::size_t> max_depth) const {
+    return element::build_tree_node(*this, max_depth, 0);
+}
+
+Result<std::string> Element::dump(std::optional<std::size_t> max_depth) const {
+    auto node = VEMOR_TRY(tree(max_depth));
+    std::string out;
+    element::write_tree_node(node, 0, out);
+    return out;
+}
+
+namespace element {
+
+// Built iteratively in pre-order (the provider is asked in the same order as a recursive walk
+// would ask it). A child whose handle repeats one of its ancestors' closes a cycle and is kept
+// as a leaf; nothing deeper than kTreeDepthLimit levels is built.
+Result<TreeNode> build_tree_node(const Element& element, std::optional<std::size_t> max_depth,
+                                 std::size_t depth) {
+    auto make_node = [](const ElementData& d) {
+        return TreeNode{std::string(role::to_snake_case(d.role)), d.name, d.value, {}};
+    };
+    struct Pending {
+        ElementData data;
+        TreeNode* node;
+        std::size_t depth;
+        std::vector<std::uint64_t> ancestors;  // handles above this node, nonzero only
+    };
+    TreeNode root = make_node(element.data());
+    std::vector<Pending> stack;
+    stack.push_back({element.data(), &root, depth, {}});
+    const Provider& provider = *element.provider();
+    while (!stack.empty()) {
+        Pending item = std::move(stack.back());
+        stack.pop_back();
+        if (max_depth && item.depth >= *max_depth) continue;
+        if (item.depth - depth >= kTreeDepthLimit) continue;
+        if (item.data.handle != 0 &&
+            std::ranges::find(item.ancestors, item.data.handle) != item.ancestors.end())
+            continue;
+        auto children = VEMOR_TRY(provider.get_children(&item.data));
+        item.node->children.reserve(children.size());
+        for (const auto& c : children) item.node->children.push_back(make_node(c));
+        if (item.data.handle != 0) item.ancestors.push_back(item.data.handle);
+        for (std::size_t i = children.size(); i-- > 0;)
+            stack.push_back({std::move(children[i]), &item.node->children[i], item.depth + 1,
+                             item.ancestors});
+    }
+    return root;
+}
+
+}  // namespace element
 }  // namespace vemor

@@ -22,23 +22,6 @@ TEST(Element, TreeDumpIsIndentedAndUnescaped) {
     EXPECT_EQ(nested, "    button \"B\" value=\"1\"\n");
 }
 
-TEST(Element, DeepTreeDumpDoesNotExhaustTheStack) {
-    TreeNode root{"group", std::nullopt, std::nullopt, {}};
-    TreeNode* leaf = &root;
-    for (int i = 0; i < 100000; ++i) {
-        leaf->children.push_back(TreeNode{"group", std::nullopt, std::nullopt, {}});
-        leaf = &leaf->children.back();
-    }
-    std::string out;
-    element::write_tree_node(root, 0, out);
-    EXPECT_GT(out.size(), 100000u);
-    // Tear the chain down iteratively as well.
-    while (!root.children.empty()) {
-        TreeNode next = std::move(root.children.front());
-        root = std::move(next);
-    }
-}
-
 TEST(Element, WindowIdentityKeys) {
     struct Case {
         std::optional<std::string> stable_id;

@@ -5,12 +5,14 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "vemor/enum_names.hpp"
+#include "vemor/error.hpp"
 #include "vemor/json.hpp"
 #include "vemor/role.hpp"
 
@@ -115,5 +117,68 @@ namespace app {
 std::string same_window_identity_key(const ElementData& element);
 bool same_window_identity(const ElementData& a, const ElementData& b);
 }  // namespace app
+
+}  // namespace vemor
+
+namespace vemor {
+
+class Provider;
+using ProviderHandle = std::shared_ptr<const Provider>;
+
+// An `ElementData` bound to the provider that produced it. Every operation checks its
+// arguments, then forwards to the provider operation of the same meaning.
+class Element {
+public:
+    Element(ElementData data, ProviderHandle provider)
+        : data_(std::move(data)), provider_(std::move(provider)) {}
+
+    const ElementData& data() const { return data_; }
+    const ElementData* operator->() const { return &data_; }
+    const ProviderHandle& provider() const { return provider_; }
+
+    Result<void> press() const;
+    Result<void> focus() const;
+    Result<void> blur() const;
+    Result<void> toggle() const;
+    Result<void> select() const;
+    Result<void> expand() const;
+    Result<void> collapse() const;
+    Result<void> show_menu() const;
+    Result<void> increment() const;
+    Result<void> decrement() const;
+    Result<void> scroll_into_view() const;
+    Result<void> set_value(std::string_view text) const;
+    Result<void> type_text(std::string_view text) const;
+    Result<void> set_numeric_value(double value) const;
+    Result<void> select_text(std::uint32_t start, std::uint32_t end) const;
+    Result<void> activate() const;
+    Result<void> minimize() const;
+    Result<void> maximize() const;
+    Result<void> enter_fullscreen() const;
+    Result<void> restore() const;
+    Result<void> close() const;
+    Result<void> move_to(std::int32_t x, std::int32_t y) const;
+    Result<void> resize_to(std::uint32_t width, std::uint32_t height) const;
+    // The window operations by name go through their own checks; any other name is forwarded.
+    Result<void> perform_action(std::string_view name) const;
+
+    Result<std::vector<Element>> children() const;
+    Result<TreeNode> tree(std::optional<std::size_t> max_depth) const;
+    Result<std::string> dump(std::optional<std::size_t> max_depth) const;
+
+    // Fails with `ActionNotSupported` (the operation's name and the role) unless the element is
+    // a window, or a dialog that shows some window capability.
+    Result<void> require_window_like(std::string_view operation) const;
+
+private:
+    ElementData data_;
+    ProviderHandle provider_;
+};
+
+namespace element {
+// Builds the subtree under `element` down to `max_depth` levels below `depth`.
+Result<TreeNode> build_tree_node(const Element& element, std::optional<std::size_t> max_depth,
+                                 std::size_t depth);
+}  // namespace element
 
 }  // namespace vemor

@@ -1,0 +1,84 @@
+#include "vemor/event.hpp"
+
+#include <cctype>
+
+namespace vemor {
+
+namespace state_flag {
+std::string debug_name(StateFlag f) {
+    std::string name(to_snake_case(f));
+    if (!name.empty()) name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    return name;
+}
+}  // namespace state_flag
+
+RecvStatus EventReceiver::recv_timeout_status(Duration timeout) {
+    std::optional<Event> event;
+    switch (rx_.recv_timeout(timeout, event)) {
+        case Channel<Event>::Receiver::Status::Item:
+            return {RecvStatus::Kind::Event, std::move(event)};
+        case Channel<Event>::Receiver::Status::Timeout: return {RecvStatus::Kind::Timeout, {}};
+        case Channel<Event>::Receiver::Status::Disconnected:
+            return {RecvStatus::Kind::Disconnected, {}};
+    }
+    return {RecvStatus::Kind::Disconnected, {}};
+}
+
+std::optional<Event> EventReceiver::try_recv() { return rx_.try_recv(); }
+
+CancelHandle& CancelHandle::operator=(CancelHandle&& other) noexcept {
+    if (this != &other) {
+        cancel();
+        stop_ = std::exchange(other.stop_, nullptr);
+        producer_ = other.producer_;
+    }
+    return *this;
+}
+
+void CancelHandle::cancel() {
+    auto stop = std::exchange(stop_, nullptr);
+    if (!stop) return;
+    if (producer_ != std::thread::id{} && producer_ == std::this_thread::get_id()) {
+        // Stopping a source usually joins its thread; from that very thread it would wait for
+        // itself, so the stop runs on its own short-lived thread instead.
+        std::thread(std::move(stop)).detach();
+        return;
+    }
+    stop();
+}
+
+Subscription& Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        receiver_.release();
+        cancel_.cancel();
+        receiver_ = std::move(other.receiver_);
+        cancel_ = std::move(other.cancel_);
+    }
+    return *this;
+}
+
+Subscription::~Subscription() {
+    // Release the receiver first, so the producer stops queueing before its source is stopped.
+    receiver_.release();
+    cancel_.cancel();
+}
+
+Result<Event> Subscription::recv(Duration timeout) {
+    auto status = recv_status(timeout);
+    if (status.kind == RecvStatus::Kind::Event) return std::move(*status.event);
+    return fail(Error::Timeout{
+        timeout, Diagnosis{}.with_condition("any accessibility event")});
+}
+
+std::optional<Event> Subscription::next() {
+    for (;;) {
+        auto status = recv_status(kSubscriptionPollSlice);
+        switch (status.kind) {
+            case RecvStatus::Kind::Event: return std::move(status.event);
+            case RecvStatus::Kind::Disconnected: return std::nullopt;
+            case RecvStatus::Kind::Timeout: continue;
+        }
+    }
+}
+
+}  // namespace vemor
