@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/stub_provider.hpp"
+
 #include "vemor/mock.hpp"
 
 namespace vemor {
@@ -10,7 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // A provider whose tree and application operations are set by each test; the rest fail.
-class ScriptedProvider : public Provider {
+class ScriptedProvider : public testing::StubProvider {
 public:
     ElementList apps;
     std::optional<ElementData> focused;
@@ -24,77 +26,16 @@ public:
         auto it = children.find(parent->handle);
         return it == children.end() ? ElementList{} : it->second;
     }
-    Result<std::optional<ElementData>> get_parent(const ElementData&) const override {
-        return std::optional<ElementData>();
-    }
     Result<ElementList> list_apps() const override { return apps; }
     bool splits_app_across_entries() const override { return splits; }
     Result<ElementList> app_roots(const ElementData& a) const override {
         auto it = roots.find(a.handle);
         return it == roots.end() ? ElementList{a} : it->second;
     }
-    Result<ElementData> app_by_pid(std::uint32_t) const override { return unsupported(); }
     Result<ElementData> focused_app() const override {
         if (focused) return *focused;
         return fail(focused_error);
     }
-    Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> list_shell_surfaces()
-        const override {
-        return unsupported();
-    }
-    Result<ElementList> find_elements_group(const ElementData* root, const SelectorGroup& group,
-                                            std::optional<std::size_t> limit,
-                                            std::optional<std::uint32_t> max_depth) const override {
-        return selector::find_elements_in_tree_group(
-            [this](const ElementData* p) { return get_children(p); }, root, group, limit,
-            max_depth);
-    }
-#define STUB_ACTION(op) \
-    Result<void> op(const ElementData&) const override { return unsupported(); }
-    STUB_ACTION(press)
-    STUB_ACTION(focus)
-    STUB_ACTION(blur)
-    STUB_ACTION(toggle)
-    STUB_ACTION(select)
-    STUB_ACTION(expand)
-    STUB_ACTION(collapse)
-    STUB_ACTION(show_menu)
-    STUB_ACTION(increment)
-    STUB_ACTION(decrement)
-    STUB_ACTION(scroll_into_view)
-    STUB_ACTION(activate)
-    STUB_ACTION(minimize)
-    STUB_ACTION(maximize)
-    STUB_ACTION(enter_fullscreen)
-    STUB_ACTION(restore)
-    STUB_ACTION(close)
-#undef STUB_ACTION
-    Result<void> set_value(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> set_numeric_value(const ElementData&, double) const override {
-        return unsupported();
-    }
-    Result<void> type_text(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> set_text_selection(const ElementData&, std::uint32_t,
-                                    std::uint32_t) const override {
-        return unsupported();
-    }
-    Result<void> perform_action(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> move_to(const ElementData&, std::int32_t, std::int32_t) const override {
-        return unsupported();
-    }
-    Result<void> resize_to(const ElementData&, std::uint32_t, std::uint32_t) const override {
-        return unsupported();
-    }
-    Result<Subscription> subscribe(const ElementData&) const override { return unsupported(); }
-
-private:
-    static std::unexpected<Error> unsupported() { return fail(Error::Unsupported{"stub"}); }
 };
 
 ElementData entry(Role role, std::optional<std::string> name, std::uint64_t handle,

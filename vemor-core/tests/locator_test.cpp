@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/stub_provider.hpp"
+
 #include "vemor/app.hpp"
 #include "vemor/config.hpp"
 #include "vemor/mock.hpp"
@@ -16,7 +18,7 @@ using namespace std::chrono_literals;
 
 // A provider over a plain tree held in the test: top-level entries under nullptr, children by
 // handle. Every action fails; only the tree and the search are meaningful.
-class TreeProvider : public Provider {
+class TreeProvider : public testing::StubProvider {
 public:
     std::map<std::uint64_t, ElementList> children;  // by parent handle
     ElementList top;
@@ -26,71 +28,7 @@ public:
         auto it = children.find(parent->handle);
         return it == children.end() ? ElementList{} : it->second;
     }
-    Result<std::optional<ElementData>> get_parent(const ElementData&) const override {
-        return std::optional<ElementData>();
-    }
     Result<ElementList> list_apps() const override { return top; }
-    bool splits_app_across_entries() const override { return false; }
-    Result<ElementList> app_roots(const ElementData& a) const override { return ElementList{a}; }
-    Result<ElementData> app_by_pid(std::uint32_t) const override { return unsupported(); }
-    Result<ElementData> focused_app() const override { return unsupported(); }
-    Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> list_shell_surfaces()
-        const override {
-        return unsupported();
-    }
-    Result<ElementList> find_elements_group(const ElementData* root, const SelectorGroup& group,
-                                            std::optional<std::size_t> limit,
-                                            std::optional<std::uint32_t> max_depth) const override {
-        return selector::find_elements_in_tree_group(
-            [this](const ElementData* p) { return get_children(p); }, root, group, limit,
-            max_depth);
-    }
-#define STUB_ACTION(op) \
-    Result<void> op(const ElementData&) const override { return unsupported(); }
-    STUB_ACTION(press)
-    STUB_ACTION(focus)
-    STUB_ACTION(blur)
-    STUB_ACTION(toggle)
-    STUB_ACTION(select)
-    STUB_ACTION(expand)
-    STUB_ACTION(collapse)
-    STUB_ACTION(show_menu)
-    STUB_ACTION(increment)
-    STUB_ACTION(decrement)
-    STUB_ACTION(scroll_into_view)
-    STUB_ACTION(activate)
-    STUB_ACTION(minimize)
-    STUB_ACTION(maximize)
-    STUB_ACTION(enter_fullscreen)
-    STUB_ACTION(restore)
-    STUB_ACTION(close)
-#undef STUB_ACTION
-    Result<void> set_value(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> set_numeric_value(const ElementData&, double) const override {
-        return unsupported();
-    }
-    Result<void> type_text(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> set_text_selection(const ElementData&, std::uint32_t,
-                                    std::uint32_t) const override {
-        return unsupported();
-    }
-    Result<void> perform_action(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> move_to(const ElementData&, std::int32_t, std::int32_t) const override {
-        return unsupported();
-    }
-    Result<void> resize_to(const ElementData&, std::uint32_t, std::uint32_t) const override {
-        return unsupported();
-    }
-    Result<Subscription> subscribe(const ElementData&) const override { return unsupported(); }
-
-private:
-    static std::unexpected<Error> unsupported() { return fail(Error::Unsupported{"stub"}); }
 };
 
 ElementData node(Role role, std::optional<std::string> name, std::uint64_t handle,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/stub_provider.hpp"
+
 #include "vemor/locator.hpp"
 #include "vemor/mock.hpp"
 
@@ -11,7 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // A provider that lists the surfaces a test sets (or fails with its error); the rest fail.
-class SurfaceProvider : public Provider {
+class SurfaceProvider : public testing::StubProvider {
 public:
     std::vector<std::pair<ShellSurfaceKind, ElementData>> surfaces;
     std::optional<Error> error;
@@ -23,66 +25,12 @@ public:
         if (error) return fail(*error);
         return surfaces;
     }
-    Result<ElementList> get_children(const ElementData*) const override { return ElementList{}; }
-    Result<std::optional<ElementData>> get_parent(const ElementData&) const override {
-        return std::optional<ElementData>();
-    }
-    Result<ElementList> list_apps() const override { return ElementList{}; }
-    bool splits_app_across_entries() const override { return false; }
     Result<ElementList> app_roots(const ElementData&) const override { return ElementList{}; }
-    Result<ElementData> app_by_pid(std::uint32_t) const override { return unsupported(); }
-    Result<ElementData> focused_app() const override { return unsupported(); }
     Result<ElementList> find_elements_group(const ElementData*, const SelectorGroup&,
                                             std::optional<std::size_t>,
                                             std::optional<std::uint32_t>) const override {
         return ElementList{};
     }
-#define STUB_ACTION(op) \
-    Result<void> op(const ElementData&) const override { return unsupported(); }
-    STUB_ACTION(press)
-    STUB_ACTION(focus)
-    STUB_ACTION(blur)
-    STUB_ACTION(toggle)
-    STUB_ACTION(select)
-    STUB_ACTION(expand)
-    STUB_ACTION(collapse)
-    STUB_ACTION(show_menu)
-    STUB_ACTION(increment)
-    STUB_ACTION(decrement)
-    STUB_ACTION(scroll_into_view)
-    STUB_ACTION(activate)
-    STUB_ACTION(minimize)
-    STUB_ACTION(maximize)
-    STUB_ACTION(enter_fullscreen)
-    STUB_ACTION(restore)
-    STUB_ACTION(close)
-#undef STUB_ACTION
-    Result<void> set_value(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> set_numeric_value(const ElementData&, double) const override {
-        return unsupported();
-    }
-    Result<void> type_text(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> set_text_selection(const ElementData&, std::uint32_t,
-                                    std::uint32_t) const override {
-        return unsupported();
-    }
-    Result<void> perform_action(const ElementData&, std::string_view) const override {
-        return unsupported();
-    }
-    Result<void> move_to(const ElementData&, std::int32_t, std::int32_t) const override {
-        return unsupported();
-    }
-    Result<void> resize_to(const ElementData&, std::uint32_t, std::uint32_t) const override {
-        return unsupported();
-    }
-    Result<Subscription> subscribe(const ElementData&) const override { return unsupported(); }
-
-private:
-    static std::unexpected<Error> unsupported() { return fail(Error::Unsupported{"stub"}); }
 };
 
 std::pair<ShellSurfaceKind, ElementData> surface(ShellSurfaceKind kind,
