@@ -270,8 +270,9 @@ Result<std::optional<Element>> Locator::wait_for_state(WaitState state, Duration
 namespace {
 // The states that only hold for a present target always come back with the element.
 Result<Element> present(Result<std::optional<Element>> r) {
-    auto found = VEMOR_TRY(std::move(r));
-    return std::move(*found);
+    if (!r) return fail(std::move(r).error());
+    if (!r->has_value()) return fail(Error::Platform{-1, "wait ended without its target"});
+    return std::move(**r);
 }
 Result<void> absent(Result<std::optional<Element>> r) {
     VEMOR_TRY_VOID(std::move(r));
