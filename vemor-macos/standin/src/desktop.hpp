@@ -1,0 +1,134 @@
+// The in-memory desktop behind the simulated platform: applications, their element trees, the
+// window list, focus, observers, faults and logs. One recursive mutex guards it all; the
+// per-application latency sleeps happen outside it, under each application's own mutex.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "cf_objects.hpp"
+#include "vemor/standin/control.hpp"
+
+namespace vemor::standin {
+
+// What a matching fault asks the call to do instead of its work (a Raise fault throws).
+struct FaultOutcome {
+    bool null = false;            // return NULL / false
+    std::optional<AXError> code;  // return this AXError
+};
+// Logs nothing; consults the installed faults for the call. Cheap when none are installed.
+FaultOutcome check_fault(std::string_view call, std::string_view name = {}, pid_t pid = 0);
+
+// An AX element reference: a fresh object per copy, equal to every other reference to the same
+// element.
+class ElementObject final : public CFObject {
+public:
+    static constexpr CFTypeID kTypeId = kTypeIdAXUIElement;
+    ElementObject(ElementId id, pid_t pid, bool system_wide)
+        : CFObject(kTypeId), id(id), pid(pid), system_wide(system_wide) {}
+    bool equals(const CFObject& other) const override;
+    CFHashCode hash() const override;
+
+    const ElementId id;  // 0 for the system-wide element or an application that does not exist
+    const pid_t pid;
+    const bool system_wide;
+    std::atomic<float> timeout{0};
+};
+
+class SourceObject;
+
+class ObserverObject final : public CFObject {
+public:
+    static constexpr CFTypeID kTypeId = kTypeIdAXObserver;
+    ObserverObject(pid_t pid, AXObserverCallback callback);
+    ~ObserverObject() override;
+
+    struct Registration {
+        ElementId element;
+        std::string notification;
+        void* refcon;
+    };
+    const pid_t pid;
+    const AXObserverCallback callback;
+    SourceObject* const source;               // owned (one reference)
+    std::vector<Registration> registrations;  // guarded by the desktop mutex
+};
+
+class RunLoopObject;
+
+class SourceObject final : public CFObject {
+public:
+    static constexpr CFTypeID kTypeId = kTypeIdRunLoopSource;
+    SourceObject() : CFObject(kTypeId) {}
+    ObserverObject* observer = nullptr;     // cleared when the observer goes; desktop mutex
+    std::vector<RunLoopObject*> run_loops;  // where the source was added; desktop mutex
+};
+
+// A thread's run loop. Immortal: other threads may still hold its reference after the thread
+// ended (stopping it then does nothing).
+class RunLoopObject final : public CFObject {
+public:
+    static constexpr CFTypeID kTypeId = kTypeIdRunLoop;
+    RunLoopObject() : CFObject(kTypeId, true) {}
+
+    // Queues work for the thread running the loop: called with true when the loop runs it,
+    // with false when the loop's thread has ended (only to release what it holds).
+    void enqueue(std::function<void(bool)> work);
+    // The loop's thread ends: queued work is discarded, later work too.
+    void retire();
+    bool retired() {
+        std::lock_guard lock(m_);
+        return retired_;
+    }
+    CFRunLoopRunResult run(double seconds, bool return_after_source_handled);
+    void stop();
+    void wake_up();
+
+    // Sources added (each retained once); guarded by the desktop mutex.
+    std::vector<SourceObject*> sources;
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::function<void(bool)>> queue_;
+    bool stop_requested_ = false;
+    bool woken_ = false;
+    bool retired_ = false;
+};
+
+std::recursive_mutex& desktop_mutex();
+
+// Window-list entries as the platform builds them, front to back (a new array).
+CFArrayRef copy_window_list(CGWindowListOption option);
+
+// Logs a platform call.
+void log_call(std::string_view call, std::string_view detail = {}, pid_t pid = 0);
+
+// Rendering for the capture: fills rgba (width x height) with the desktop seen through the
+// rectangle `source` in desktop points.
+void render_desktop(CGRect source, std::size_t width, std::size_t height, bool shows_cursor,
+                    std::vector<std::uint8_t>& rgba);
+
+struct DisplayState {
+    CGDirectDisplayID id;
+    DisplaySpec spec;
+};
+std::vector<DisplayState> displays_now();
+bool shareable_content_available();
+bool screenshot_image_available();
+std::optional<std::string> os_version_now();
+
+// Posted events and the pointer (under the desktop mutex).
+void record_posted_event(const PostedEvent& e);
+CGPoint pointer_now();
+
+}  // namespace vemor::standin

@@ -1,0 +1,75 @@
+// A fixture for suites that drive the simulated platform: each test starts on the default
+// desktop and must give back every platform object it took.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "vemor/macos/shim.hpp"
+#include "vemor/standin/control.hpp"
+
+namespace vemor::standin_test {
+
+namespace sd = vemor::standin;
+
+class StandinTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sd::reset_to_default_desktop();
+        baseline_ = sd::live_object_count();
+    }
+    void TearDown() override {
+        sd::clear_faults();
+        EXPECT_EQ(sd::live_object_count(), baseline_) << "platform objects were not released";
+        sd::reset_to_default_desktop();
+    }
+
+private:
+    long baseline_ = 0;
+};
+
+// Owns one reference to a platform object.
+struct CfReleaser {
+    void operator()(const void* p) const { safe_cf_release(p); }
+};
+template <class Ref>
+using Owned = std::unique_ptr<std::remove_pointer_t<Ref>, CfReleaser>;
+template <class Ref>
+Owned<Ref> own(Ref r) {
+    return Owned<Ref>(r);
+}
+
+inline Owned<CFStringRef> str(const std::string& s) {
+    return own(safe_cf_string_create(s.c_str()));
+}
+
+inline std::string text_of(CFTypeRef s) {
+    CFIndex used = 0;
+    if (!safe_cf_string_get_utf8(static_cast<CFStringRef>(s), nullptr, 0, &used)) return "<none>";
+    std::string out(static_cast<std::size_t>(used), '\0');
+    safe_cf_string_get_utf8(static_cast<CFStringRef>(s), out.data(), used, &used);
+    return out;
+}
+
+// A new reference to the element with this identifier in the default desktop.
+inline Owned<AXUIElementRef> element(pid_t pid, const std::string& identifier) {
+    auto id = sd::find_element(pid, identifier);
+    EXPECT_TRUE(id.has_value()) << identifier;
+    return own(id ? sd::element_ref(*id) : nullptr);
+}
+
+// Reads an attribute; the value (possibly NULL) and the code.
+struct Read {
+    AXError code;
+    Owned<CFTypeRef> value;
+};
+inline Read read(AXUIElementRef e, const std::string& attribute) {
+    CFTypeRef v = nullptr;
+    AXError code = safe_ax_copy_attribute_value(e, str(attribute).get(), &v);
+    return Read{code, own(v)};
+}
+
+}  // namespace vemor::standin_test

@@ -1,0 +1,316 @@
+// The simulated desktop: its tree, actions and writes with their effects, observers on run
+// loops, latency and time-outs, trust, input events.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "standin_fixture.hpp"
+
+namespace vemor::standin_test {
+namespace {
+
+namespace pids = sd::default_pids;
+using sd::ElementSpec;
+
+using StandinDesktopTest = StandinTest;
+
+std::vector<std::string> titles_of(CFTypeRef array, const char* attribute = "AXTitle") {
+    std::vector<std::string> out;
+    auto list = static_cast<CFArrayRef>(array);
+    for (CFIndex i = 0; i < safe_cf_array_get_count(list); ++i) {
+        auto e = static_cast<AXUIElementRef>(safe_cf_array_get_value(list, i));
+        Read r = read(e, attribute);
+        out.push_back(r.code == 0 ? text_of(r.value.get()) : "<" + std::to_string(r.code) + ">");
+    }
+    return out;
+}
+
+int64_t number(CFTypeRef n) {
+    int64_t v = -1;
+    safe_cf_number_get_value(static_cast<CFNumberRef>(n), kCFNumberSInt64Type, &v);
+    return v;
+}
+
+double real(CFTypeRef n) {
+    double v = -1;
+    safe_cf_number_get_value(static_cast<CFNumberRef>(n), kCFNumberFloat64Type, &v);
+    return v;
+}
+
+TEST_F(StandinDesktopTest, ApplicationsListTheirWindowsAndChildren) {
+    auto notes = own(safe_ax_create_application(pids::kNotes));
+    Read windows = read(notes.get(), "AXWindows");
+    ASSERT_EQ(windows.code, 0);
+    EXPECT_EQ(titles_of(windows.value.get()), (std::vector<std::string>{"Notes", "Archive"}));
+    Read children = read(notes.get(), "AXChildren");
+    EXPECT_EQ(titles_of(children.value.get(), "AXRole"),
+              (std::vector<std::string>{"AXMenuBar", "AXWindow", "AXWindow"}));
+
+    auto finder = own(safe_ax_create_application(pids::kFinder));
+    Read desktop = read(finder.get(), "AXChildren");
+    EXPECT_EQ(titles_of(desktop.value.get(), "AXDescription"),
+              (std::vector<std::string>{"<-25205>", "desktop", "<-25205>"}));
+
+    // Status items hang off AXExtrasMenuBar, not AXChildren.
+    auto ui = own(safe_ax_create_application(pids::kSystemUIServer));
+    Read extras = read(ui.get(), "AXExtrasMenuBar");
+    ASSERT_EQ(extras.code, 0);
+    Read items = read(static_cast<AXUIElementRef>(extras.value.get()), "AXChildren");
+    EXPECT_EQ(titles_of(items.value.get(), "AXDescription"),
+              (std::vector<std::string>{"Wi-Fi", "Battery", "Clock"}));
+    EXPECT_EQ(titles_of(read(ui.get(), "AXChildren").value.get()), std::vector<std::string>{});
+}
+
+TEST_F(StandinDesktopTest, WindowAttributes) {
+    auto window = element(pids::kSettings, "settings.window");
+    Read close = read(window.get(), "AXCloseButton");
+    ASSERT_EQ(close.code, 0);
+    EXPECT_EQ(
+        text_of(read(static_cast<AXUIElementRef>(close.value.get()), "AXSubrole").value.get()),
+        "AXCloseButton");
+    Read pos = read(window.get(), "AXPosition");
+    CGPoint p{};
+    ASSERT_TRUE(
+        safe_ax_value_get_value(static_cast<AXValueRef>(pos.value.get()), kAXValueCGPointType, &p));
+    EXPECT_EQ(p.x, 200);
+    EXPECT_EQ(p.y, 160);
+    EXPECT_EQ(read(window.get(), "AXHelp").code, kAXErrorAttributeUnsupported);
+    auto status = element(pids::kSettings, "settings.status");
+    Read parent = read(status.get(), "AXWindow");
+    EXPECT_TRUE(safe_cf_equal(parent.value.get(), window.get()));
+    auto app = own(safe_ax_create_application(pids::kSettings));
+    EXPECT_EQ(read(app.get(), "AXParent").code, kAXErrorNoValue);
+}
+
+TEST_F(StandinDesktopTest, SystemWideFocus) {
+    auto system = own(safe_ax_create_system_wide());
+    Read app = read(system.get(), "AXFocusedApplication");
+    ASSERT_EQ(app.code, 0);
+    pid_t pid = 0;
+    EXPECT_EQ(safe_ax_get_pid(static_cast<AXUIElementRef>(app.value.get()), &pid), 0);
+    EXPECT_EQ(pid, pids::kTextEdit);
+    auto created = own(safe_ax_create_application(pids::kTextEdit));
+    EXPECT_TRUE(safe_cf_equal(created.get(), app.value.get()));
+    EXPECT_EQ(safe_cf_hash(created.get()), safe_cf_hash(app.value.get()));
+    Read focused = read(system.get(), "AXFocusedUIElement");
+    EXPECT_TRUE(
+        safe_cf_equal(focused.value.get(), element(pids::kTextEdit, "textedit.text").get()));
+
+    sd::set_focused_application(0);
+    EXPECT_EQ(read(system.get(), "AXFocusedApplication").code, kAXErrorNoValue);
+}
+
+TEST_F(StandinDesktopTest, ActionsAndWritesHaveEffects) {
+    auto bold = element(pids::kTextEdit, "textedit.bold");
+    auto press = str("AXPress");
+    ASSERT_EQ(safe_ax_perform_action(bold.get(), press.get()), 0);
+    EXPECT_EQ(number(read(bold.get(), "AXValue").value.get()), 1);
+    ASSERT_EQ(safe_ax_perform_action(bold.get(), press.get()), 0);
+    EXPECT_EQ(number(read(bold.get(), "AXValue").value.get()), 0);
+    EXPECT_EQ(safe_ax_perform_action(bold.get(), str("AXIncrement").get()),
+              kAXErrorActionUnsupported);
+
+    auto dark = element(pids::kSettings, "settings.dark");
+    ASSERT_EQ(safe_ax_perform_action(dark.get(), press.get()), 0);
+    EXPECT_EQ(number(read(dark.get(), "AXValue").value.get()), 1);
+    EXPECT_EQ(number(read(element(pids::kSettings, "settings.light").get(), "AXValue").value.get()),
+              0);
+
+    auto volume = element(pids::kSettings, "settings.volume");
+    ASSERT_EQ(safe_ax_perform_action(volume.get(), str("AXIncrement").get()), 0);
+    EXPECT_EQ(real(read(volume.get(), "AXValue").value.get()), 60.0);
+    auto too_loud = own(safe_cf_number_create_f64(250));
+    ASSERT_EQ(safe_ax_set_attribute_value(volume.get(), str("AXValue").get(), too_loud.get()), 0);
+    EXPECT_EQ(real(read(volume.get(), "AXValue").value.get()), 100.0);
+    EXPECT_EQ(safe_ax_set_attribute_value(volume.get(), str("AXValue").get(), str("loud").get()),
+              kAXErrorIllegalArgument);
+    EXPECT_EQ(safe_ax_set_attribute_value(volume.get(), str("AXRole").get(), str("x").get()),
+              kAXErrorActionUnsupported);
+
+    auto apply = element(pids::kSettings, "settings.apply");
+    ASSERT_EQ(safe_ax_perform_action(apply.get(), press.get()), 0);
+    EXPECT_EQ(
+        text_of(read(element(pids::kSettings, "settings.status").get(), "AXValue").value.get()),
+        "Applied");
+}
+
+TEST_F(StandinDesktopTest, TypingReplacesTheSelection) {
+    auto text = element(pids::kTextEdit, "textedit.text");
+    auto range = own(safe_ax_value_create_cf_range(7, 5));
+    ASSERT_EQ(
+        safe_ax_set_attribute_value(text.get(), str("AXSelectedTextRange").get(), range.get()), 0);
+    ASSERT_EQ(
+        safe_ax_set_attribute_value(text.get(), str("AXSelectedText").get(), str("there").get()),
+        0);
+    EXPECT_EQ(text_of(read(text.get(), "AXValue").value.get()), "Hello, there.");
+}
+
+TEST_F(StandinDesktopTest, ClosingAWindowRemovesItAndItsEntry) {
+    auto window = element(pids::kSettings, "settings.window");
+    auto close = element(pids::kSettings, "settings.window.close");
+    ASSERT_EQ(safe_ax_perform_action(close.get(), str("AXPress").get()), 0);
+    EXPECT_EQ(read(window.get(), "AXTitle").code, kAXErrorInvalidUIElement);
+    auto app = own(safe_ax_create_application(pids::kSettings));
+    EXPECT_EQ(titles_of(read(app.get(), "AXWindows").value.get()), std::vector<std::string>{});
+    auto list = own(safe_cg_window_list_copy(kCGWindowListOptionAll, kCGNullWindowID));
+    EXPECT_EQ(safe_cf_array_get_count(list.get()), 8);
+}
+
+TEST_F(StandinDesktopTest, OnScreenListLeavesOutMinimizedWindows) {
+    auto all = own(safe_cg_window_list_copy(kCGWindowListOptionAll, kCGNullWindowID));
+    auto shown = own(safe_cg_window_list_copy(kCGWindowListOptionOnScreenOnly, kCGNullWindowID));
+    EXPECT_EQ(safe_cf_array_get_count(all.get()), 9);
+    EXPECT_EQ(safe_cf_array_get_count(shown.get()), 8);
+}
+
+TEST_F(StandinDesktopTest, ApplicationsComeAndGo) {
+    sd::AppSpec spec{.pid = 900, .name = "Calc"};
+    spec.element.children.push_back(
+        ElementSpec("AXWindow").title("Calc").identifier("calc.w").frame(0, 0, 100, 100));
+    sd::add_application(spec);
+    auto app = own(safe_ax_create_application(900));
+    EXPECT_EQ(text_of(read(app.get(), "AXTitle").value.get()), "Calc");
+    auto list = own(safe_cg_window_list_copy(kCGWindowListOptionAll, kCGNullWindowID));
+    auto first = static_cast<CFDictionaryRef>(safe_cf_array_get_value(list.get(), 0));
+    EXPECT_EQ(text_of(safe_cf_dict_get_value(first, kCGWindowName)), "Calc");
+
+    sd::remove_application(900);
+    EXPECT_EQ(read(app.get(), "AXTitle").code, kAXErrorCannotComplete);
+}
+
+TEST_F(StandinDesktopTest, UntrustedProcessesAreRefused) {
+    sd::set_trusted(false);
+    EXPECT_FALSE(safe_ax_is_process_trusted());
+    auto app = own(safe_ax_create_application(pids::kNotes));
+    EXPECT_EQ(read(app.get(), "AXRole").code, kAXErrorAPIDisabled);
+}
+
+TEST_F(StandinDesktopTest, SlowApplicationsTimeOut) {
+    sd::set_latency(pids::kNotes, std::chrono::milliseconds(30));
+    auto app = own(safe_ax_create_application(pids::kNotes));
+    EXPECT_EQ(read(app.get(), "AXRole").code, 0);
+    ASSERT_EQ(safe_ax_set_messaging_timeout(app.get(), 0.005f), 0);
+    EXPECT_EQ(read(app.get(), "AXRole").code, kAXErrorCannotComplete);
+    ASSERT_EQ(safe_ax_set_messaging_timeout(app.get(), 0), 0);
+    EXPECT_EQ(read(app.get(), "AXRole").code, 0);
+}
+
+// --- Observers on run loops ------------------------------------------------------------------
+
+struct Received {
+    std::mutex m;
+    std::vector<std::string> lines;
+};
+
+void on_notification(AXObserverRef, AXUIElementRef element, CFStringRef notification,
+                     void* context) {
+    auto* r = static_cast<Received*>(context);
+    Read title = read(element, "AXTitle");
+    std::lock_guard lock(r->m);
+    r->lines.push_back(text_of(notification) + " " +
+                       (title.code == 0 ? text_of(title.value.get()) : std::to_string(title.code)));
+}
+
+TEST_F(StandinDesktopTest, ObserversDeliverOnTheirRunLoop) {
+    Received received;
+    AXObserverRef observer = nullptr;
+    ASSERT_EQ(safe_ax_observer_create(pids::kTextEdit, on_notification, &observer), 0);
+    auto app = own(safe_ax_create_application(pids::kTextEdit));
+    for (const char* n : {"AXValueChanged", "AXUIElementDestroyed"}) {
+        ASSERT_EQ(safe_ax_observer_add_notification(observer, app.get(), str(n).get(), &received),
+                  0);
+    }
+    EXPECT_EQ(safe_ax_observer_add_notification(observer, app.get(), str("AXValueChanged").get(),
+                                                &received),
+              kAXErrorNotificationAlreadyRegistered);
+    EXPECT_EQ(sd::notification_registrations(pids::kTextEdit), 2u);
+
+    std::atomic<CFRunLoopRef> loop{nullptr};
+    std::thread t([&] {
+        safe_cf_run_loop_add_source(safe_ax_observer_get_run_loop_source(observer));
+        loop = safe_cf_run_loop_get_current();
+        safe_cf_run_loop_run();
+    });
+    while (loop.load() == nullptr) std::this_thread::yield();
+
+    ASSERT_EQ(safe_ax_perform_action(element(pids::kTextEdit, "textedit.bold").get(),
+                                     str("AXPress").get()),
+              0);
+    sd::post_notification(*sd::find_element(pids::kTextEdit, "textedit.save"), "AXValueChanged");
+    sd::post_notification(*sd::find_element(pids::kTextEdit, "textedit.save"), "AXTitleChanged");
+    auto wait_for = [&](std::size_t n) {
+        for (;;) {
+            {
+                std::lock_guard lock(received.m);
+                if (received.lines.size() >= n) return;
+            }
+            std::this_thread::yield();
+        }
+    };
+    // The callbacks read the elements, so the window goes only after they ran.
+    wait_for(2);
+    sd::destroy_element(*sd::find_element(pids::kTextEdit, "textedit.window"), true);
+    wait_for(3);
+    safe_cf_run_loop_stop(loop);
+    t.join();
+    EXPECT_EQ(received.lines,
+              (std::vector<std::string>{"AXValueChanged Bold", "AXValueChanged Save",
+                                        "AXUIElementDestroyed -25202"}));
+    safe_cf_release(observer);
+    EXPECT_EQ(sd::notification_registrations(pids::kTextEdit), 0u);
+}
+
+TEST_F(StandinDesktopTest, RunLoopsWithoutSourcesOrStoppedEarlyReturnAtOnce) {
+    EXPECT_EQ(safe_cf_run_loop_run_in_mode(10, false), kCFRunLoopRunFinished);
+    AXObserverRef observer = nullptr;
+    ASSERT_EQ(safe_ax_observer_create(pids::kNotes, on_notification, &observer), 0);
+    std::thread t([&] {
+        safe_cf_run_loop_add_source(safe_ax_observer_get_run_loop_source(observer));
+        // A stop that comes before the run ends the next run at once.
+        safe_cf_run_loop_stop(safe_cf_run_loop_get_current());
+        safe_cf_run_loop_run();
+        EXPECT_EQ(safe_cf_run_loop_run_in_mode(0.001, false), kCFRunLoopRunTimedOut);
+    });
+    t.join();
+    safe_cf_release(observer);
+}
+
+// --- Input events --------------------------------------------------------------------------
+
+TEST_F(StandinDesktopTest, PostedEventsAreLoggedAndMoveThePointer) {
+    sd::clear_posted_events();
+    CGEventRef move =
+        CGEventCreateMouseEvent(nullptr, kCGEventMouseMoved, CGPoint{40, 50}, kCGMouseButtonLeft);
+    CGEventSetFlags(move, kCGEventFlagMaskShift);
+    CGEventPost(kCGHIDEventTap, move);
+    CFRelease(move);
+    CGEventRef key = CGEventCreateKeyboardEvent(nullptr, 0, true);
+    const UniChar text[] = {'h', 'i'};
+    CGEventKeyboardSetUnicodeString(key, 2, text);
+    CGEventPost(kCGHIDEventTap, key);
+    CFRelease(key);
+    CGEventRef wheel = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitLine, 2, 3, -1);
+    CGEventPost(kCGHIDEventTap, wheel);
+    CFRelease(wheel);
+
+    auto events = sd::posted_events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].type, static_cast<CGEventType>(kCGEventMouseMoved));
+    EXPECT_EQ(events[0].flags, static_cast<CGEventFlags>(kCGEventFlagMaskShift));
+    EXPECT_EQ(events[1].text, u"hi");
+    EXPECT_TRUE(events[1].key_down);
+    EXPECT_EQ(events[2].wheel1, 3);
+    EXPECT_EQ(events[2].wheel2, -1);
+    CGEventRef here = CGEventCreate(nullptr);
+    EXPECT_EQ(CGEventGetLocation(here).x, 40);
+    EXPECT_EQ(CGEventGetLocation(here).y, 50);
+    CFRelease(here);
+}
+
+}  // namespace
+}  // namespace vemor::standin_test
