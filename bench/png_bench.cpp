@@ -23,13 +23,13 @@
 
 namespace {
 
-struct FrameSpec {
+struct FrameShape {
     std::uint32_t width;
     std::uint32_t height;
     float scale;
 };
 
-constexpr FrameSpec kFrames[] = {{1920, 1080, 1.0f}, {2880, 1800, 2.0f}};
+constexpr FrameShape kFrames[] = {{1920, 1080, 1.0f}, {2880, 1800, 2.0f}};
 
 class Painter {
   public:
@@ -58,11 +58,11 @@ class Painter {
     std::uint32_t h_;
 };
 
-vemor::Screenshot make_frame(const FrameSpec& spec, std::uint32_t seed) {
+vemor::Screenshot make_frame(const FrameShape& shape, std::uint32_t seed) {
     std::mt19937 rng(seed);
     auto rand_in = [&](std::uint32_t lo, std::uint32_t hi) { return lo + rng() % (hi - lo); };
-    const std::uint32_t w = spec.width, h = spec.height;
-    const std::uint32_t u = spec.scale >= 2.0f ? 2 : 1;
+    const std::uint32_t w = shape.width, h = shape.height;
+    const std::uint32_t u = shape.scale >= 2.0f ? 2 : 1;
     std::vector<std::uint8_t> px(std::size_t{w} * h * 4);
     Painter p(px, w, h);
     p.fill(0, 0, w, h, 236, 236, 240);  // desktop background
@@ -114,16 +114,16 @@ vemor::Screenshot make_frame(const FrameSpec& spec, std::uint32_t seed) {
                   static_cast<std::uint8_t>((y - ny) * 255 / (300 * u) + ((n >> 4) & 15)),
                   static_cast<std::uint8_t>(128 + ((n >> 8) & 31)));
         }
-    vemor::Screenshot s{.pixels = std::move(px), .width = w, .height = h, .scale = spec.scale};
+    vemor::Screenshot s{.pixels = std::move(px), .width = w, .height = h, .scale = shape.scale};
     return vemor::Screenshot::with_mapping(std::move(s),
-                                           vemor::CaptureMapping::single(0, 0, w, h, spec.scale));
+                                           vemor::CaptureMapping::single(0, 0, w, h, shape.scale));
 }
 
 // 100 boxes in desktop points, five groups of twenty.
-std::vector<vemor::Annotation> make_boxes(const FrameSpec& spec, std::uint32_t seed) {
+std::vector<vemor::Annotation> make_boxes(const FrameShape& shape, std::uint32_t seed) {
     std::mt19937 rng(seed);
-    const auto dw = static_cast<std::uint32_t>(spec.width / spec.scale);
-    const auto dh = static_cast<std::uint32_t>(spec.height / spec.scale);
+    const auto dw = static_cast<std::uint32_t>(shape.width / shape.scale);
+    const auto dh = static_cast<std::uint32_t>(shape.height / shape.scale);
     std::vector<vemor::Annotation> out;
     for (std::uint64_t i = 0; i < 100; ++i) {
         std::uint64_t group = i / 20 + 1;
@@ -154,7 +154,10 @@ void BM_ToPng(benchmark::State& state) {
     std::size_t size = 0;
     for (auto _ : state) {
         auto png = s.to_png();
-        if (!png) state.SkipWithError(png.error().message().c_str());
+        if (!png) {
+            state.SkipWithError(png.error().message().c_str());
+            break;
+        }
         size = png->size();
         benchmark::DoNotOptimize(png->data());
     }
@@ -198,7 +201,10 @@ void BM_Annotate100(benchmark::State& state) {
     const auto& anns = boxes(which);
     for (auto _ : state) {
         auto out = s.annotate(anns, 0, 0);
-        if (!out) state.SkipWithError(out.error().message().c_str());
+        if (!out) {
+            state.SkipWithError(out.error().message().c_str());
+            break;
+        }
         benchmark::DoNotOptimize(out->image.pixels.data());
     }
     state.SetLabel(fmt::format("{}x{}", s.width, s.height));
@@ -215,7 +221,10 @@ void BM_Annotate100InPlace(benchmark::State& state) {
         vemor::Screenshot mine = s;
         state.ResumeTiming();
         auto out = std::move(mine).annotate(anns, 0, 0);
-        if (!out) state.SkipWithError(out.error().message().c_str());
+        if (!out) {
+            state.SkipWithError(out.error().message().c_str());
+            break;
+        }
         benchmark::DoNotOptimize(out->image.pixels.data());
     }
     state.SetLabel(fmt::format("{}x{}", s.width, s.height));

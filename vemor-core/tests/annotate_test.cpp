@@ -265,6 +265,20 @@ TEST(AnnotatePhysicalTest, KeptAndNotDrawn) {
     EXPECT_EQ(at(s, 290, 290), kGrey);         // the original is untouched
 }
 
+TEST(AnnotatePhysicalTest, ImageWithoutPixelsDrawsNothing) {
+    // Each box straddles the zero-size edge: left of it and right of it at once.
+    const Annotation a{"A1", Rect{-5, -5, 10, 10}, kOrange};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{0, 0}, {0, 4}, {4, 0}};
+    for (auto [w, h] : sizes) {
+        SCOPED_TRACE(fmt::format("{}x{}", w, h));
+        const Screenshot s = blank(w, h);
+        auto out = s.annotate_physical({&a, 1});
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->not_drawn, (std::vector<std::size_t>{0}));
+        EXPECT_EQ(out->image, s);
+    }
+}
+
 TEST(AnnotatePhysicalTest, LargerFirstAndBadgesAvoidEachOther) {
     const Screenshot s = blank(300, 300);
     // Input order small first; the larger box is still drawn (and badged) first.
@@ -371,7 +385,7 @@ TEST(AnnotateTest, ThroughTheMapping) {
     };
     auto out = s.annotate(anns, 0, 0).value();
     EXPECT_EQ(out.not_drawn, (std::vector<std::size_t>{0, 2}));
-    // Two outlines: (80, 10, 20, 20) and (100, 20, 40, 40); one badge, below the first piece
+    // Two outlines: (80, 10, 20, 20) and (100, 20, 40, 40); one badge, below the first rectangle
     // (above it the badge would stick out of the image).
     EXPECT_EQ(at(out.image, 80, 10), kBlue);
     EXPECT_EQ(at(out.image, 139, 59), kBlue);
@@ -379,7 +393,7 @@ TEST(AnnotateTest, ThroughTheMapping) {
     EXPECT_EQ(at(out.image, 81, 31), kBlue);
     EXPECT_EQ(at(out.image, 80, 9), kGrey);
     EXPECT_EQ(at(out.image, 100, 19), kGrey);
-    EXPECT_EQ(at(out.image, 141, 19), kGrey);  // the second piece has no badge
+    EXPECT_EQ(at(out.image, 141, 19), kGrey);  // the second rectangle has no badge
     EXPECT_EQ(out.image.mapping, s.mapping);
 
     Screenshot raw = blank(10, 10);

@@ -371,6 +371,15 @@ TEST_F(SavePngTest, ReportsTheOsError) {
     EXPECT_EQ(error_text(Screenshot{}.save_png(dir_ / "x.png")), "png encode: invalid image width");
 }
 
+TEST_F(SavePngTest, RefusesANameWithNul) {
+    // Writing to "shot.png" instead of the whole name would silently hit another file.
+    const std::string name = (dir_ / "shot.png").string() + std::string(1, '\0') + "x";
+    auto r = pattern(2, 2).save_png(name);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), Error(Error::Platform{EINVAL, "save_png: Invalid argument"}));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "shot.png"));
+}
+
 TEST(ScreenshotStaleTest, MessageIsKept) {
     EXPECT_EQ(message_of(stale_mapping_error()),
               "screenshot coordinate mapping is stale because the display layout changed; "

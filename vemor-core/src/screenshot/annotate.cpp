@@ -295,10 +295,14 @@ std::vector<std::size_t> draw_all(Screenshot& target, std::span<const Annotation
     };
     std::vector<Kept> kept;
     kept.reserve(annotations.size());
+    // An image without pixels shows nothing: a box straddling its zero-size edge would otherwise
+    // pass the tests below and be reported as drawn.
+    const bool has_pixels = w > 0 && h > 0;
     for (std::size_t i = 0; i < annotations.size(); ++i) {
         const Rect& r = annotations[i].rect;
         const PxRect box{r.x, r.y, std::int64_t{r.x} + r.width, std::int64_t{r.y} + r.height};
-        if (r.width > 0 && r.height > 0 && box.y1 > 0 && box.y0 < h && box.x0 < w && box.x1 > 0)
+        if (has_pixels && r.width > 0 && r.height > 0 && box.y1 > 0 && box.y0 < h &&
+            box.x0 < w && box.x1 > 0)
             kept.push_back(Kept{i, box, box.area()});
         else
             not_drawn.push_back(i);
@@ -359,7 +363,7 @@ Result<Physical> to_physical(const Screenshot& s, std::span<const Annotation> an
         }
         std::vector<Rect> rects = VEMOR_TRY(s.desktop_rect_to_image(a.rect));
         for (std::size_t j = 0; j < rects.size(); ++j) {
-            // One badge per annotation: only the first piece carries the tag.
+            // One badge per annotation: only the first rectangle carries the tag.
             p.annotations.push_back(Annotation{j == 0 ? a.tag : std::string(), rects[j], a.color});
             p.owner.push_back(i);
         }
@@ -367,7 +371,7 @@ Result<Physical> to_physical(const Screenshot& s, std::span<const Annotation> an
     return p;
 }
 
-// An annotation is drawn when any of its pieces is; the rest are listed in ascending order.
+// An annotation is drawn when any of its rectangles is; the rest are listed in ascending order.
 AnnotateOutcome by_annotation(AnnotateOutcome drawn, const Physical& p, std::size_t count) {
     std::vector<bool> missing(p.annotations.size(), false);
     for (std::size_t k : drawn.not_drawn) missing[k] = true;

@@ -218,7 +218,6 @@ std::pair<unsigned, const std::uint8_t*> filter_row(const std::uint8_t* cur,
     return {best, best == 0 ? cur : cand[best]};
 }
 
-// Filters rows [first, last) into `out` (one filter byte, then the row).
 // Filters rows [first, last) into `out` (one filter byte, then the row). `scratch` holds five
 // rows; `zero_row` (the row above the first) is read only when `first` is 0. Allocates nothing,
 // so that it can run on a worker thread.
