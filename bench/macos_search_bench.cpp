@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 #include <tbb/global_control.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +33,7 @@ enum Variant : int { kPoolOne = 0, kPoolAll = 1, kCoreWalk = 2 };
 
 std::chrono::microseconds latency() {
     const char* v = std::getenv("VEMOR_BENCH_LATENCY_US");
-    return std::chrono::microseconds(v ? std::atoi(v) : 50);
+    return std::chrono::microseconds(v ? std::max(0, std::atoi(v)) : 50);
 }
 
 // One application of about `elements` elements: a window of groups, each holding eight groups

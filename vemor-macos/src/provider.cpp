@@ -37,8 +37,9 @@ std::uint32_t read_macos_major_version() {
 }
 
 std::uint32_t macos_major_version() {
-    static const std::uint32_t version = read_macos_major_version();
-    return version;
+    // Read once per process; concurrent first callers wait for the one reading.
+    static const std::uint32_t VERSION = read_macos_major_version();
+    return VERSION;
 }
 
 std::string accessibility_grant_instructions_for(std::uint32_t major_version) {
@@ -61,7 +62,9 @@ constexpr std::string_view kScreenRecordingInstructions =
     "Recording.\nOn macOS 26+, this is required to read window content via the accessibility "
     "API.";
 
-std::atomic<std::uint64_t> g_next_handle{1};
+// The process-wide handle counter, shared by every provider: handles start at 1 and are never
+// handed out twice in a process (0 marks a snapshot that is never cached).
+std::atomic<std::uint64_t> NEXT_HANDLE{1};
 
 // The window-list entries (dictionaries) of every window on every layer; none when the list is
 // unavailable.
@@ -106,7 +109,7 @@ std::optional<std::string> owner_name_of(std::int32_t pid) {
 }  // namespace
 
 namespace macos {
-std::uint64_t peek_next_handle() { return g_next_handle.load(); }
+std::uint64_t peek_next_handle() { return NEXT_HANDLE.load(); }
 }  // namespace macos
 
 Result<std::shared_ptr<MacOSProvider>> MacOSProvider::create() {
@@ -163,7 +166,7 @@ Result<AXElement> MacOSProvider::get_cached(std::uint64_t handle) const {
 Result<ElementData> MacOSProvider::build_element_data(const AXElement& element,
                                                       std::optional<std::uint32_t> pid) const {
     AXElement kept = element;
-    const std::uint64_t handle = g_next_handle.fetch_add(1);
+    const std::uint64_t handle = NEXT_HANDLE.fetch_add(1);
     AXElement replaced;
     {
         std::lock_guard lock(cache_mutex_);

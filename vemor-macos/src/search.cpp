@@ -182,25 +182,45 @@ std::optional<std::size_t> walk_limit_for(const SelectorGroup& group,
     return n ? n : limit;
 }
 
-// Removes entries whose platform element was seen before. The platform hands out a fresh
-// reference on every read, so identity is platform equality (bucketed by the platform hash),
-// not the reference's address.
-void dedup_by_platform_identity(std::vector<Found>& list) {
+// Keeps, in order, the entries whose platform element was not seen before (entries without an
+// element are always kept). The platform hands out a fresh reference on every read and every
+// snapshot takes a new handle, so identity is platform equality (bucketed by the platform hash),
+// neither the reference's address nor the handle.
+template <class T, class ElementOf>
+void dedup_by_platform_identity(std::vector<T>& list, ElementOf element_of) {
     std::unordered_map<std::size_t, std::vector<std::size_t>> seen;  // hash -> kept positions
-    std::vector<Found> kept;
+    std::vector<T> kept;
+    std::vector<AXElement> kept_elements;
     kept.reserve(list.size());
-    for (auto& f : list) {
-        if (!f.element.is_null()) {
-            auto& bucket = seen[f.element.platform_hash()];
+    kept_elements.reserve(list.size());
+    for (auto& item : list) {
+        AXElement e = element_of(item);
+        if (!e.is_null()) {
+            auto& bucket = seen[e.platform_hash()];
             const bool dup = std::any_of(bucket.begin(), bucket.end(), [&](std::size_t k) {
-                return kept[k].element.same_element(f.element);
+                return kept_elements[k].same_element(e);
             });
             if (dup) continue;
             bucket.push_back(kept.size());
         }
-        kept.push_back(std::move(f));
+        kept.push_back(std::move(item));
+        kept_elements.push_back(std::move(e));
     }
     list = std::move(kept);
+}
+
+// Keeps only the nth entry (1-based), or nothing when the list is shorter; none keeps all. A
+// programmatic nth of 0 names no entry.
+template <class T>
+void keep_nth(std::vector<T>& list, std::optional<std::uint64_t> nth) {
+    if (!nth) return;
+    if (*nth == 0 || list.size() < *nth) {
+        list.clear();
+        return;
+    }
+    T keep = std::move(list[static_cast<std::size_t>(*nth - 1)]);
+    list.clear();
+    list.push_back(std::move(keep));
 }
 
 // The steps after the walk: per-clause :nth, narrowing of multi-segment clauses, document
@@ -219,15 +239,7 @@ Result<ElementList> finish(const MacOSProvider& provider, std::vector<Found> fou
         const auto& segments = group.selectors[c].segments;
         auto& list = per_clause[c];
         // The first segment's :nth picks within its own clause, as in the core tree search.
-        if (auto nth = segments[0].simple.nth) {
-            if (list.size() >= *nth) {
-                Found keep = std::move(list[*nth - 1]);
-                list.clear();
-                list.push_back(std::move(keep));
-            } else {
-                list.clear();
-            }
-        }
+        keep_nth(list, segments[0].simple.nth);
         if (segments.size() == 1) {
             std::move(list.begin(), list.end(), std::back_inserter(combined));
             continue;
@@ -246,7 +258,7 @@ Result<ElementList> finish(const MacOSProvider& provider, std::vector<Found> fou
 
     std::stable_sort(combined.begin(), combined.end(),
                      [](const Found& a, const Found& b) { return a.index < b.index; });
-    dedup_by_platform_identity(combined);
+    dedup_by_platform_identity(combined, [](const Found& f) { return f.element; });
     if (limit && combined.size() > *limit) combined.resize(*limit);
 
     ElementList out;
@@ -293,6 +305,29 @@ Result<ElementList> MacOSProvider::find_elements(const ElementData* root,
                                                  std::optional<std::uint32_t> max_depth) const {
     SelectorGroup group{{Selector{{segments.begin(), segments.end()}}}};
     return find_elements_group(root, group, limit, max_depth);
+}
+
+Result<ElementList> MacOSProvider::narrow_multi_segment(ElementList candidates,
+                                                        std::span<const SelectorSegment> segments,
+                                                        std::uint32_t max_depth,
+                                                        std::optional<std::size_t> limit) const {
+    ElementList current = std::move(candidates);
+    for (const auto& segment : segments) {
+        // One step of the default narrowing without its :nth, which applies once the step's
+        // matches are told apart by platform identity.
+        SelectorSegment step = segment;
+        step.simple.nth.reset();
+        current = VEMOR_TRY(
+            Provider::narrow_multi_segment(std::move(current), std::span(&step, 1), max_depth,
+                                           std::nullopt));
+        dedup_by_platform_identity(current, [this](const ElementData& e) {
+            auto live = get_cached(e.handle);
+            return live ? std::move(*live) : AXElement();
+        });
+        keep_nth(current, segment.simple.nth);
+    }
+    if (limit && current.size() > *limit) current.resize(*limit);
+    return current;
 }
 
 Result<ElementList> MacOSProvider::find_elements_group(

@@ -411,6 +411,101 @@ TEST_F(SearchTest, DocumentOrderAndDuplicates) {
             .empty());
 }
 
+TEST_F(SearchTest, DegenerateGroupsAndNth) {
+    auto w = window("Win").identifier("win");
+    w.children = {button("A"), button("B")};
+    install(desktop({app(kEditor, "Editor", {std::move(w)})}));
+    auto root = window_data(kEditor, "Win");
+    struct Case {
+        const char* what;
+        SelectorGroup group;
+    };
+    std::vector<Case> cases;
+    {
+        SelectorGroup g = parse("button");
+        g.selectors.push_back(Selector{});
+        cases.push_back({"a clause without segments", std::move(g)});
+    }
+    {
+        // The parser never yields :nth(0), but a group built in code may.
+        SelectorGroup g = parse("button");
+        g.selectors[0].segments[0].simple.nth = 0;
+        cases.push_back({"nth 0 on the only segment", std::move(g)});
+    }
+    {
+        SelectorGroup g = parse("button, link");
+        g.selectors[0].segments[0].simple.nth = 0;
+        g.selectors[1].segments[0].simple.nth = 0;
+        cases.push_back({"nth 0 in several clauses", std::move(g)});
+    }
+    {
+        SelectorGroup g = parse("button button");
+        g.selectors[0].segments[0].simple.nth = 0;
+        cases.push_back({"nth 0 on a first segment", std::move(g)});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto found = provider().find_elements_group(&root, c.group, std::nullopt, std::nullopt);
+        EXPECT_EQ(error_text(found), "ok");
+        if (found) {
+            EXPECT_TRUE(found->empty()) << found->size();
+        }
+    }
+}
+
+// Every snapshot takes a new handle, so an element reached from two nested candidates must be
+// told apart by platform identity before a later segment's :nth counts it.
+TEST_F(SearchTest, NarrowingCountsEachElementOnce) {
+    auto w = window("Win").identifier("win");
+    auto inner = ElementSpec("AXGroup").title("Inner");
+    inner.children = {button("C")};
+    auto outer = ElementSpec("AXGroup").title("Outer");
+    outer.children = {std::move(inner), button("E")};
+    w.children = {button("A"), std::move(outer)};
+    install(desktop({app(kEditor, "Editor", {std::move(w)})}));
+    auto editor = app_data(kEditor);
+    auto win = window_data(kEditor, "Win");
+
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"window group button", {"button:C", "button:E"}},
+        {"window group button:nth(1)", {"button:C"}},
+        {"window group button:nth(2)", {"button:E"}},
+        {"window group button:nth(3)", {}},
+        {"window group:nth(2) button", {"button:C"}},
+    };
+    for (const auto& [selector, expected] : cases) EXPECT_EQ(search(selector, &editor), expected)
+        << selector;
+
+    const auto segments = parse("group button:nth(3)").selectors[0].segments;
+    EXPECT_TRUE(value_of(provider().narrow_multi_segment({win}, segments, 50, std::nullopt)).empty());
+    const auto all = parse("group button").selectors[0].segments;
+    EXPECT_EQ(names_of(value_of(provider().narrow_multi_segment({win}, all, 50, std::nullopt))),
+              (std::vector<std::string>{"C", "E"}));
+    EXPECT_EQ(names_of(value_of(provider().narrow_multi_segment({win}, all, 50, 1))),
+              std::vector<std::string>{"C"});
+}
+
+// Fast-path filters are decided from a few attribute reads; a filter outside that set takes a
+// full snapshot of every child examined. Matches are snapshotted once more, with a handle.
+TEST_F(SearchTest, FullSnapshotsOnlyWhenAFilterNeedsThem) {
+    auto w = window("Win").identifier("win");
+    w.children = {ElementSpec("AXTextField").description("Search"), button("A"), button("B")};
+    install(desktop({app(kEditor, "Editor", {std::move(w)})}));
+    auto root = window_data(kEditor, "Win");
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"text_field[name=\"Search\"]", 1},
+        {"button[name^=\"A\"]", 1},
+        {"button[enabled=\"true\"]", 3 + 2},
+        {"text_field[focused=\"false\"], button", 3 + 3},
+    };
+    for (const auto& [selector, batches] : cases) {
+        SCOPED_TRACE(selector);
+        sd::clear_call_log();
+        EXPECT_FALSE(search(selector, &root).empty());
+        EXPECT_EQ(sd::call_count("AXUIElementCopyMultipleAttributeValues"), batches);
+    }
+}
+
 TEST_F(SearchTest, FastPathAndFullSnapshotAgree) {
     auto w = window("Win").identifier("win");
     auto off = button("Off");

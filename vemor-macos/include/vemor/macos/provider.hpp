@@ -85,8 +85,14 @@ public:
     Result<ElementList> find_elements_group(const ElementData* root, const SelectorGroup& group,
                                             std::optional<std::size_t> limit,
                                             std::optional<std::uint32_t> max_depth) const override;
-    // The contract's default narrowing, unchanged.
-    using Provider::narrow_multi_segment;
+    // The contract's default narrowing, step by step, except that duplicates are removed by
+    // platform equality before each segment's :nth: every snapshot here takes a new handle, so
+    // the default's removal by handle would let an element reached through two nested
+    // candidates count twice.
+    Result<ElementList> narrow_multi_segment(ElementList candidates,
+                                             std::span<const SelectorSegment> segments,
+                                             std::uint32_t max_depth,
+                                             std::optional<std::size_t> limit) const override;
 
     // ---- Not built on macOS yet: answered with `Unsupported` (provider.cpp) ----
     Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> list_shell_surfaces()
