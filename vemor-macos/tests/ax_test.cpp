@@ -64,6 +64,9 @@ TEST_F(AxTest, ValueTextAndNumbers) {
         {"42", "42", 42.0},
         {" 12.5\u00a0", " 12.5\u00a0", 12.5},
         {"1e3", "1e3", 1000.0},
+        // The platform reports 2^53 + 1 as a lossy double: absent, not rounded.
+        {(std::int64_t{1} << 53) + 1, std::nullopt, std::nullopt},
+        {std::int64_t{1} << 53, "9007199254740992", 9007199254740992.0},
         {"abc", "abc", std::nullopt},
         {true, std::nullopt, std::nullopt},
         {CGPoint{1, 2}, std::nullopt, std::nullopt},
@@ -124,6 +127,27 @@ TEST_F(AxTest, Windows) {
     EXPECT_EQ(error_text(ax::ax_windows(editor)),
               debug(Error::Platform{
                   -9999, "AXUIElementCopyAttributeValue(AXWindows) failed (AXError -9999)"}));
+    sd::clear_faults();
+
+    // No value and an unsupported attribute are "no windows"; an answer of the wrong type is an
+    // error, never an empty list.
+    const sd::ElementId root = *sd::application_element(kPid);
+    sd::set_attribute(root, "AXWindows", sd::NoValue{});
+    windows = ax::ax_windows(editor);
+    ASSERT_TRUE(windows) << error_text(windows);
+    EXPECT_TRUE(windows->empty());
+    sd::add_fault({.call = "AXUIElementCopyAttributeValue",
+                   .kind = sd::Fault::Kind::Code,
+                   .code = -25205,
+                   .name = "AXWindows"});
+    windows = ax::ax_windows(editor);
+    ASSERT_TRUE(windows) << error_text(windows);
+    EXPECT_TRUE(windows->empty());
+    sd::set_attribute(root, "AXWindows", "Main");
+    EXPECT_EQ(error_text(ax::ax_windows(editor)),
+              debug(Error::Platform{-1,
+                                    "AXWindows returned a non-array value; the provider "
+                                    "answered malformed, not empty"}));
 }
 
 TEST_F(AxTest, BooleanReadsAndWrites) {
@@ -133,6 +157,7 @@ TEST_F(AxTest, BooleanReadsAndWrites) {
     };
     EXPECT_EQ(value_of(read("AXMinimized")), std::optional<bool>(false));
     EXPECT_EQ(value_of(read("AXFullScreen")), std::optional<bool>());
+    EXPECT_EQ(value_of(read("AXNoSuchThing")), std::optional<bool>());
     sd::set_attribute(find(kPid, "main"), "AXFullScreen", sd::NoValue{});
     EXPECT_EQ(value_of(read("AXFullScreen")), std::optional<bool>());
 
@@ -160,6 +185,9 @@ TEST_F(AxTest, BooleanReadsAndWrites) {
         {.call = "AXUIElementSetAttributeValue", .kind = sd::Fault::Kind::Code, .code = -25200});
     EXPECT_EQ(error_text(ax::set_bool_attr(w, "AXMinimized", false, "restore", Role::Window)),
               debug(Error::Platform{-25200, "Set AXMinimized=false failed"}));
+    sd::add_fault({.call = "AXUIElementSetAttributeValue", .kind = sd::Fault::Kind::Raise});
+    EXPECT_EQ(error_text(ax::set_bool_attr(w, "AXMinimized", true, "minimize", Role::Window)),
+              debug(Error::Platform{-9999, "Set AXMinimized=true failed"}));
 }
 
 TEST_F(AxTest, SettableProbesAndActions) {
@@ -179,6 +207,9 @@ TEST_F(AxTest, SettableProbesAndActions) {
         {.call = "AXUIElementPerformAction", .kind = sd::Fault::Kind::Code, .code = -25204});
     EXPECT_EQ(error_text(ax::perform_ax_action(ok, "AXPress", "press", Role::Button)),
               debug(Error::Platform{-25204, "AXPress failed"}));
+    sd::add_fault({.call = "AXUIElementPerformAction", .kind = sd::Fault::Kind::Raise});
+    EXPECT_EQ(error_text(ax::perform_ax_action(ok, "AXPress", "press", Role::Button)),
+              debug(Error::Platform{-9999, "AXPress failed"}));
 }
 
 TEST_F(AxTest, OwningApplication) {
@@ -195,6 +226,12 @@ TEST_F(AxTest, OwningApplication) {
               debug(Error::Platform{-25202,
                                     "AXUIElementGetPid failed (AXError -25202) while "
                                     "running activate on a button"}));
+    // A reference to an element that never existed carries no process.
+    EXPECT_EQ(error_text(ax::owning_app_element(AXElement::adopt(sd::element_ref(999999)),
+                                                "activate", Role::Button)),
+              debug(Error::Platform{-1,
+                                    "AXUIElementGetPid returned pid 0 while running activate "
+                                    "on a button"}));
     sd::add_fault({.call = "AXUIElementCreateApplication", .kind = sd::Fault::Kind::ReturnNull});
     EXPECT_EQ(error_text(ax::owning_app_element(ok, "activate", Role::Button)),
               debug(Error::Platform{-9999,
@@ -244,6 +281,21 @@ TEST_F(AxTest, CloseButtonAndWindowState) {
               debug(Error::Platform{-9999,
                                     "AXCloseButton read failed for a window (AXError "
                                     "-9999); the close button is unknown, not absent"}));
+
+    sd::clear_faults();
+    // An AXCloseButton answer that is not an element sends the search to the children; a child
+    // whose subrole is not a string is passed over.
+    sd::set_attribute(find(kPid, "main"), "AXCloseButton", "close");
+    sd::add_element(find(kPid, "main"), ElementSpec("AXGroup").attr("AXSubrole", 7), 0);
+    close = ax::find_close_button(main, Role::Window);
+    ASSERT_TRUE(close && close->has_value()) << error_text(close);
+    EXPECT_TRUE((*close)->same_element(element(find(kPid, "ok"))));
+    // Children that are not an array: no button, not an error.
+    sd::set_attribute(find(kPid, "main"), "AXChildren", "none");
+    close = ax::find_close_button(main, Role::Window);
+    ASSERT_TRUE(close) << error_text(close);
+    EXPECT_FALSE(close->has_value());
+    sd::remove_attribute(find(kPid, "main"), "AXChildren");
 
     auto state = WindowState::probe(main, "restore", Role::Window);
     ASSERT_TRUE(state) << error_text(state);

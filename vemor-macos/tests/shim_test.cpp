@@ -233,6 +233,11 @@ TEST_F(ShimTest, BooleanWrappersReturnFalseAndClearTheirBuffer) {
 TEST_F(ShimTest, TypeIdsAndCountsAreZeroOnException) {
     auto a = str("a");
     auto list = own(safe_cf_array_create(reinterpret_cast<const CFTypeRef*>(&a), 1));
+    const CFTypeRef keys[] = {a.get()};
+    const CFTypeRef values[] = {kCFBooleanTrue};
+    auto dict = own(safe_cf_dict_create(keys, values, 1));
+    auto number = own(safe_cf_number_create_i64(7));
+    auto point = own(safe_ax_value_create_cg_point(1, 2));
     struct Case {
         const char* call;
         std::function<unsigned long()> run;
@@ -250,6 +255,14 @@ TEST_F(ShimTest, TypeIdsAndCountsAreZeroOnException) {
         {"CFHash", [&] { return safe_cf_hash(a.get()); }},
         {"CFStringGetLength",
          [&] { return static_cast<unsigned long>(safe_cf_string_get_length(a.get())); }},
+        {"CFDictionaryGetTypeID", [] { return safe_cf_dictionary_get_type_id(); }},
+        {"CFDictionaryGetCount",
+         [&] { return static_cast<unsigned long>(safe_cf_dict_get_count(dict.get())); }},
+        {"AXObserverGetTypeID", [] { return safe_ax_observer_get_type_id(); }},
+        {"CFNumberGetType",
+         [&] { return static_cast<unsigned long>(safe_cf_number_get_type(number.get())); }},
+        {"AXValueGetType",
+         [&] { return static_cast<unsigned long>(safe_ax_value_get_type(point.get())); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call);
@@ -356,6 +369,12 @@ TEST_F(ShimTest, NumberConversionsReportLoss) {
         {"42 to Float64", own(safe_cf_number_create_i64(42)), kCFNumberFloat64Type, true, 42});
     cases.push_back({"2^53+1 to Float64", own(safe_cf_number_create_i64((int64_t{1} << 53) + 1)),
                      kCFNumberFloat64Type, false, 9007199254740992.0});
+    cases.push_back({"INT64_MIN to Float64", own(safe_cf_number_create_i64(INT64_MIN)),
+                     kCFNumberFloat64Type, true, -9223372036854775808.0});
+    cases.push_back({"INT64_MAX to Float64", own(safe_cf_number_create_i64(INT64_MAX)),
+                     kCFNumberFloat64Type, false, 9223372036854775808.0});
+    cases.push_back({"1e300 to SInt64", own(safe_cf_number_create_f64(1e300)), kCFNumberSInt64Type,
+                     false, 9223372036854775807.0});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         double written = -1;
@@ -374,6 +393,17 @@ TEST_F(ShimTest, NumberConversionsReportLoss) {
         }
         EXPECT_EQ(written, c.written);
     }
+}
+
+TEST_F(ShimTest, NumbersOutsideTheIntegerRangeHashLikeTheirEquals) {
+    auto huge = own(safe_cf_number_create_f64(1e300));
+    auto same = own(safe_cf_number_create_f64(1e300));
+    auto minimum = own(safe_cf_number_create_i64(INT64_MIN));
+    auto minimum_real = own(safe_cf_number_create_f64(-9223372036854775808.0));
+    EXPECT_TRUE(safe_cf_equal(huge.get(), same.get()));
+    EXPECT_EQ(safe_cf_hash(huge.get()), safe_cf_hash(same.get()));
+    EXPECT_TRUE(safe_cf_equal(minimum.get(), minimum_real.get()));
+    EXPECT_EQ(safe_cf_hash(minimum.get()), safe_cf_hash(minimum_real.get()));
 }
 
 TEST_F(ShimTest, StringsRoundTripAsUtf8) {

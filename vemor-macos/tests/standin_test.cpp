@@ -105,6 +105,66 @@ TEST_F(StandinDesktopTest, SystemWideFocus) {
     EXPECT_EQ(read(system.get(), "AXFocusedApplication").code, kAXErrorNoValue);
 }
 
+// Every way of reaching an application's root element denotes the same element: equal, with
+// one hash, whichever reference was made first.
+TEST_F(StandinDesktopTest, ApplicationReferencesEqualTheirRootElement) {
+    const pid_t pid = pids::kSettings;
+    auto system = own(safe_ax_create_system_wide());
+    sd::set_focused_application(pid);
+    Read focused = read(system.get(), "AXFocusedApplication");
+    Read window_parent = read(element(pid, "settings.window").get(), "AXParent");
+    Read bar_parent = read(element(pid, "settings.menubar").get(), "AXParent");
+    auto created = own(safe_ax_create_application(pid));
+    auto root = own(sd::element_ref(*sd::application_element(pid)));
+    struct Way {
+        const char* name;
+        CFTypeRef ref;
+    };
+    const Way ways[] = {
+        {"AXUIElementCreateApplication", created.get()},
+        {"the root element", root.get()},
+        {"AXFocusedApplication", focused.value.get()},
+        {"AXParent of a window", window_parent.value.get()},
+        {"AXParent of the menu bar", bar_parent.value.get()},
+    };
+    for (const Way& a : ways) {
+        for (const Way& b : ways) {
+            SCOPED_TRACE(std::string(a.name) + " / " + b.name);
+            ASSERT_NE(a.ref, nullptr);
+            EXPECT_TRUE(safe_cf_equal(a.ref, b.ref));
+            EXPECT_EQ(safe_cf_hash(a.ref), safe_cf_hash(b.ref));
+        }
+    }
+    EXPECT_FALSE(safe_cf_equal(created.get(), element(pid, "settings.window").get()));
+    auto other = own(safe_ax_create_application(pids::kNotes));
+    EXPECT_FALSE(safe_cf_equal(created.get(), other.get()));
+
+    // A reference made before the application exists: the same hash before and after, and
+    // equal to the root once the application is there.
+    auto early = own(safe_ax_create_application(901));
+    const CFHashCode before = safe_cf_hash(early.get());
+    sd::add_application(sd::AppSpec{.pid = 901, .name = "Late"});
+    auto late_root = own(sd::element_ref(*sd::application_element(901)));
+    EXPECT_EQ(safe_cf_hash(early.get()), before);
+    EXPECT_TRUE(safe_cf_equal(early.get(), late_root.get()));
+    EXPECT_EQ(safe_cf_hash(late_root.get()), before);
+    // Once the application is gone its old root is stale: equal only to itself.
+    sd::remove_application(901);
+    EXPECT_FALSE(safe_cf_equal(early.get(), late_root.get()));
+    EXPECT_EQ(safe_cf_hash(late_root.get()), before);
+}
+
+TEST_F(StandinDesktopTest, ProcessesWithoutAnAccessibilityBridgeAnswerNotImplemented) {
+    sd::add_application(sd::AppSpec{.pid = 902, .name = "Daemon", .accessible = false});
+    auto app = own(safe_ax_create_application(902));
+    EXPECT_EQ(read(app.get(), "AXRole").code, kAXErrorNotImplemented);
+    EXPECT_EQ(safe_ax_perform_action(app.get(), str("AXRaise").get()), kAXErrorNotImplemented);
+    // The pid is known without asking the process.
+    pid_t pid = 0;
+    EXPECT_EQ(safe_ax_get_pid(app.get(), &pid), 0);
+    EXPECT_EQ(pid, 902);
+}
+
 TEST_F(StandinDesktopTest, ActionsAndWritesHaveEffects) {
     auto bold = element(pids::kTextEdit, "textedit.bold");
     auto press = str("AXPress");

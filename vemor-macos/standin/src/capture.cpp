@@ -17,6 +17,19 @@ const CFStringRef kCGWindowLayer = StandinCFStringMakeConstant("kCGWindowLayer")
 const CFStringRef kCGWindowBounds = StandinCFStringMakeConstant("kCGWindowBounds");
 const CFStringRef kCGWindowIsOnscreen = StandinCFStringMakeConstant("kCGWindowIsOnscreen");
 
+namespace {
+
+// Points times scale as a pixel count; NaN, negative and huge products are clamped before the
+// cast, which would be undefined for them.
+size_t pixels_of(double points, double scale) {
+    double v = std::round(points * scale);
+    if (!(v > 0)) return 0;
+    if (v >= 1e15) return static_cast<size_t>(1e15);
+    return static_cast<size_t>(v);
+}
+
+}  // namespace
+
 CGDirectDisplayID CGMainDisplayID(void) {
     auto d = displays_now();
     return d.empty() ? 0 : d.front().id;
@@ -43,14 +56,14 @@ CGRect CGDisplayBounds(CGDirectDisplayID display) {
 
 size_t CGDisplayPixelsWide(CGDirectDisplayID display) {
     for (const auto& x : displays_now()) {
-        if (x.id == display) return static_cast<size_t>(x.spec.frame.size.width * x.spec.scale);
+        if (x.id == display) return pixels_of(x.spec.frame.size.width, x.spec.scale);
     }
     return 0;
 }
 
 size_t CGDisplayPixelsHigh(CGDirectDisplayID display) {
     for (const auto& x : displays_now()) {
-        if (x.id == display) return static_cast<size_t>(x.spec.frame.size.height * x.spec.scale);
+        if (x.id == display) return pixels_of(x.spec.frame.size.height, x.spec.scale);
     }
     return 0;
 }
@@ -65,8 +78,8 @@ size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t m
         displays[i] = SCStandinDisplay{
             .displayID = d[i].id,
             .frame = s.frame,
-            .width = static_cast<size_t>(std::llround(s.frame.size.width * s.scale)),
-            .height = static_cast<size_t>(std::llround(s.frame.size.height * s.scale))};
+            .width = pixels_of(s.frame.size.width, s.scale),
+            .height = pixels_of(s.frame.size.height, s.scale)};
     }
     return d.size();
 }

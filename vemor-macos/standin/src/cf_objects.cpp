@@ -158,8 +158,11 @@ bool NumberObject::equals(const CFObject& other) const {
 }
 
 CFHashCode NumberObject::hash() const {
+    // Equal numbers compare as doubles, so they hash by the double; the cast is bounded because
+    // converting a double outside the int64 range is undefined.
     double v = is_float_ ? d_ : static_cast<double>(i_);
-    return std::isfinite(v) ? static_cast<CFHashCode>(static_cast<std::int64_t>(v)) : 0;
+    if (!(v > -9.2e18 && v < 9.2e18)) return std::isnan(v) ? 0 : (v > 0 ? 1 : 2);
+    return static_cast<CFHashCode>(static_cast<std::int64_t>(v));
 }
 
 ArrayObject::ArrayObject(std::vector<CFTypeRef> items, bool retained)
@@ -356,6 +359,20 @@ Target target_of(CFNumberType t) {
 
 }  // namespace
 
+// Whether [location, location + length) lies within size units, without overflowing the sum.
+static bool range_fits(CFRange range, std::size_t size) {
+    if (range.location < 0 || range.length < 0) return false;
+    const auto location = static_cast<std::size_t>(range.location);
+    return location <= size && static_cast<std::size_t>(range.length) <= size - location;
+}
+
+// Whether a floating-point value holds the integer exactly. The range test comes first: casting
+// a double outside the int64 range back would be undefined.
+static bool converts_back(double d, std::int64_t i) {
+    return d >= -9223372036854775808.0 && d < 9223372036854775808.0 &&
+           static_cast<std::int64_t>(d) == i;
+}
+
 static bool number_get_value(const NumberObject& n, CFNumberType type, void* out) {
     Target t = target_of(type);
     if (!n.is_float()) {
@@ -372,14 +389,12 @@ static bool number_get_value(const NumberObject& n, CFNumberType type, void* out
             case Target::F32: {
                 float f = static_cast<float>(i);
                 std::memcpy(out, &f, sizeof f);
-                return static_cast<double>(f) == static_cast<double>(i) &&
-                       std::abs(i) < (std::int64_t{1} << 62);
+                return converts_back(static_cast<double>(f), i);
             }
             case Target::F64: {
                 double d = static_cast<double>(i);
                 std::memcpy(out, &d, sizeof d);
-                return std::abs(i) <= (std::int64_t{1} << 53) ||
-                       (d < 9.2e18 && d > -9.2e18 && static_cast<std::int64_t>(d) == i);
+                return converts_back(d, i);
             }
             case Target::Invalid:
                 return false;
@@ -540,10 +555,7 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
     if (s == nullptr) platform_crash("CFStringGetBytes of a non-string");
     check_fault("CFStringGetBytes");
     const std::u16string& u = s->utf16();
-    if (range.location < 0 || range.length < 0 ||
-        static_cast<std::size_t>(range.location + range.length) > u.size()) {
-        platform_crash("CFStringGetBytes: range out of bounds");
-    }
+    if (!range_fits(range, u.size())) platform_crash("CFStringGetBytes: range out of bounds");
     if (encoding != kCFStringEncodingUTF8) {
         if (usedBufLen != nullptr) *usedBufLen = 0;
         return 0;
@@ -576,10 +588,7 @@ void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer
     auto* s = cast<StringObject>(theString);
     if (s == nullptr) platform_crash("CFStringGetCharacters of a non-string");
     const std::u16string& u = s->utf16();
-    if (range.location < 0 || range.length < 0 ||
-        static_cast<std::size_t>(range.location + range.length) > u.size()) {
-        platform_crash("CFStringGetCharacters: range out of bounds");
-    }
+    if (!range_fits(range, u.size())) platform_crash("CFStringGetCharacters: range out of bounds");
     std::memcpy(buffer, u.data() + range.location,
                 static_cast<std::size_t>(range.length) * sizeof(UniChar));
 }
@@ -713,7 +722,10 @@ const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
 
 // Dictionaries.
 
-CFTypeID CFDictionaryGetTypeID(void) { return kTypeIdDictionary; }
+CFTypeID CFDictionaryGetTypeID(void) {
+    check_fault("CFDictionaryGetTypeID");
+    return kTypeIdDictionary;
+}
 
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values,
                                    CFIndex numValues, const CFDictionaryKeyCallBacks*,
@@ -737,6 +749,7 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
 CFIndex CFDictionaryGetCount(CFDictionaryRef theDict) {
     auto* d = cast<DictionaryObject>(theDict);
     if (d == nullptr) platform_crash("CFDictionaryGetCount of a non-dictionary");
+    check_fault("CFDictionaryGetCount");
     return static_cast<CFIndex>(d->entries().size());
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <thread>
 
@@ -42,6 +43,7 @@ struct AppState {
     ElementId focused_element = 0;
     std::shared_ptr<std::mutex> call_mutex = std::make_shared<std::mutex>();
     std::chrono::microseconds latency{0};
+    bool accessible = true;
 };
 
 struct EntryState {
@@ -73,6 +75,9 @@ struct State {
     CGWindowID next_window = 1;
     float global_timeout = 0;
     std::unordered_set<ObserverObject*> observers;
+    // Every id that ever was an application's root element, with its pid. Never cleared: ids
+    // are not reused, and references made before an install may still be compared and hashed.
+    std::unordered_map<ElementId, pid_t> root_pids;
 };
 
 std::atomic<bool> g_any_fault{false};
@@ -153,6 +158,23 @@ std::optional<double> number_of(const Value& v) {
     return std::nullopt;
 }
 
+// A double as int64, saturating (the plain cast is undefined outside the range; NaN gives 0).
+std::int64_t to_int64(double d) {
+    if (std::isnan(d)) return 0;
+    if (d <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    if (d >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(d);
+}
+
+// A new reference to the element with this id (desktop mutex held).
+ElementObject* new_element_object(State& s, ElementId id) {
+    auto root = s.root_pids.find(id);
+    const bool app_root = root != s.root_pids.end();
+    Node* n = node_of(s, id);
+    pid_t pid = n != nullptr ? n->pid : app_root ? root->second : 0;
+    return new ElementObject(id, pid, false, app_root);
+}
+
 // --- Conversions between desktop values and platform objects -----------------------------------
 
 CFTypeRef to_cf(State& s, const Value& v) {
@@ -176,8 +198,7 @@ CFTypeRef to_cf(State& s, const Value& v) {
             return make_ax_value(kAXValueCFRangeType, &r);
         }
         CFTypeRef operator()(const ElementRef& e) const {
-            Node* n = node_of(s, e.id);
-            return ref_of<AXUIElementRef>(new ElementObject(e.id, n ? n->pid : 0, false));
+            return ref_of<AXUIElementRef>(new_element_object(s, e.id));
         }
         CFTypeRef operator()(const Link&) const { return nullptr; }
         CFTypeRef operator()(const Value::List& l) const {
@@ -249,7 +270,7 @@ void post(State& s, ElementId id, const std::string& notification) {
         if (match == nullptr) continue;
         for (RunLoopObject* rl : obs->source->run_loops) {
             if (!obs->try_retain()) break;
-            auto* element = new ElementObject(id, pid, false);
+            auto* element = new_element_object(s, id);
             CFStringRef name = make_string(notification);
             void* refcon = match->refcon;
             work.emplace_back(rl, [obs, element, name, refcon](bool deliver) {
@@ -304,6 +325,12 @@ bool derived(State& s, Node& n, const std::string& name, Value& out) {
     }
     if (app_root) {
         AppState* app = app_of(s, n.pid);
+        // A value a test stored itself (no value, a malformed answer) overrides the tree's.
+        if ((name == "AXWindows" || name == "AXFocusedWindow" || name == "AXMainWindow" ||
+             name == "AXFocusedUIElement") &&
+            n.attrs.count(name)) {
+            return false;
+        }
         if (name == "AXWindows") {
             out = refs([](Node& c) { return is_window_role(role_of(c)); });
             return true;
@@ -474,7 +501,7 @@ void commit(State& s, Node& n, const std::string& name, Value v) {
             }
             if (*d < lo || *d > hi) {
                 double c = std::clamp(*d, lo, hi);
-                v = v.get<std::int64_t>() ? Value(static_cast<std::int64_t>(c)) : Value(c);
+                v = v.get<std::int64_t>() ? Value(to_int64(c)) : Value(c);
             }
         }
         store("AXValueChanged");
@@ -589,8 +616,7 @@ AXError perform(State& s, Node& n, const std::string& action) {
             auto v = n.attrs.find("AXValue");
             bool integral = v != n.attrs.end() && v->second.get<std::int64_t>() != nullptr;
             double next = number_value(n) + step;
-            commit(s, n, "AXValue",
-                   integral ? Value(static_cast<std::int64_t>(std::llround(next))) : Value(next));
+            commit(s, n, "AXValue", integral ? Value(to_int64(std::round(next))) : Value(next));
             break;
         }
         case Effect::Kind::Raise: {
@@ -733,7 +759,9 @@ AppState& add_app(State& s, const AppSpec& spec) {
     AppState app;
     app.pid = spec.pid;
     app.name = spec.name;
+    app.accessible = spec.accessible;
     app.root = build(s, root, spec.pid, 0);
+    s.root_pids[app.root] = spec.pid;
     AppState& stored = s.apps.emplace(spec.pid, std::move(app)).first->second;
     resolve_app_links(s, stored);
     // The first window is the focused one until a test or an action says otherwise.
@@ -845,8 +873,10 @@ AXError wait_for_app(const ElementObject& e) {
     return kAXErrorSuccess;
 }
 
+// `local`: the platform answers the call without asking the application (AXUIElementGetPid).
 template <class Body>
-AXError ax_request(const char* call, AXUIElementRef element, std::string_view detail, Body&& body) {
+AXError ax_request(const char* call, AXUIElementRef element, std::string_view detail, Body&& body,
+                   bool local = false) {
     auto* e = cast<ElementObject>(element);
     pid_t pid = e != nullptr ? e->pid : 0;
     log_call(call, detail, pid);
@@ -856,6 +886,8 @@ AXError ax_request(const char* call, AXUIElementRef element, std::string_view de
     {
         Lock lock(desktop_mutex());
         if (!state().trusted) return kAXErrorAPIDisabled;
+        AppState* app = e->system_wide ? nullptr : app_of(state(), e->pid);
+        if (!local && app != nullptr && !app->accessible) return kAXErrorNotImplemented;
     }
     if (AXError w = wait_for_app(*e); w != kAXErrorSuccess) return w;
     Lock lock(desktop_mutex());
@@ -988,8 +1020,11 @@ bool ElementObject::equals(const CFObject& other) const {
 
 CFHashCode ElementObject::hash() const {
     if (system_wide) return 0x5157;
-    ElementId a = effective_id(*this);
-    return a != 0 ? std::hash<ElementId>{}(a) : 0xA770 + static_cast<CFHashCode>(pid);
+    // An application reference equals every reference to that application's root element, so
+    // both hash by the pid. Whether an id is a root never changes, so an object's hash stays
+    // the same while applications come and go, as a hash must.
+    if (id == 0 || app_root) return 0xA770 + static_cast<CFHashCode>(pid);
+    return std::hash<ElementId>{}(id);
 }
 
 ObserverObject::ObserverObject(pid_t pid, AXObserverCallback callback)
@@ -1127,9 +1162,12 @@ struct Canvas {
         double y0 = (r.origin.y - source.origin.y) * sy;
         double x1 = x0 + r.size.width * sx;
         double y1 = y0 + r.size.height * sy;
+        // NaN and values beyond the canvas (infinite for a source of zero size) are clamped
+        // before the cast, which would be undefined for them.
         auto clampi = [](double v, std::size_t hi) {
             if (!(v > 0)) return std::size_t{0};
-            return std::min(static_cast<std::size_t>(v), hi);
+            if (v >= static_cast<double>(hi)) return hi;
+            return static_cast<std::size_t>(v);
         };
         std::size_t ix0 = clampi(std::floor(x0), width), ix1 = clampi(std::ceil(x1), width);
         std::size_t iy0 = clampi(std::floor(y0), height), iy1 = clampi(std::ceil(y1), height);
@@ -1317,7 +1355,10 @@ ElementId renew_element(ElementId id) {
         std::replace(p->children.begin(), p->children.end(), id, fresh);
     s.nodes.emplace(fresh, std::move(n));
     for (auto& [pid, app] : s.apps) {
-        if (app.root == id) app.root = fresh;
+        if (app.root == id) {
+            app.root = fresh;
+            s.root_pids[fresh] = pid;
+        }
         if (app.focused_window == id) app.focused_window = fresh;
         if (app.focused_element == id) app.focused_element = fresh;
     }
@@ -1385,8 +1426,7 @@ pid_t pid_of(ElementId id) {
 
 AXUIElementRef element_ref(ElementId id) {
     Lock lock(desktop_mutex());
-    Node* n = node_of(state(), id);
-    return ref_of<AXUIElementRef>(new ElementObject(id, n != nullptr ? n->pid : 0, false));
+    return ref_of<AXUIElementRef>(new_element_object(state(), id));
 }
 
 ElementId element_of(AXUIElementRef ref) {
@@ -1608,7 +1648,8 @@ AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
                               return err;
                           *pid = e.pid;
                           return kAXErrorSuccess;
-                      });
+                      },
+                      /*local=*/true);
 }
 
 AXError AXUIElementCopyAttributeNames(AXUIElementRef element, CFArrayRef* names) {
@@ -1780,7 +1821,7 @@ AXError AXUIElementCopyElementAtPosition(AXUIElementRef application, float x, fl
                           for (ElementId r : roots) {
                               if (ElementId hit = deepest_at(s, r, x, y)) {
                                   *element = ref_of<AXUIElementRef>(
-                                      new ElementObject(hit, s.nodes[hit].pid, false));
+                                      new_element_object(s, hit));
                                   return kAXErrorSuccess;
                               }
                           }
@@ -1790,7 +1831,10 @@ AXError AXUIElementCopyElementAtPosition(AXUIElementRef application, float x, fl
 
 // Observers.
 
-CFTypeID AXObserverGetTypeID(void) { return kTypeIdAXObserver; }
+CFTypeID AXObserverGetTypeID(void) {
+    check_fault("AXObserverGetTypeID");
+    return kTypeIdAXObserver;
+}
 
 AXError AXObserverCreate(pid_t application, AXObserverCallback callback,
                          AXObserverRef* outObserver) {

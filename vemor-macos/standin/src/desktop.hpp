@@ -33,14 +33,18 @@ FaultOutcome check_fault(std::string_view call, std::string_view name = {}, pid_
 class ElementObject final : public CFObject {
 public:
     static constexpr CFTypeID kTypeId = kTypeIdAXUIElement;
-    ElementObject(ElementId id, pid_t pid, bool system_wide)
-        : CFObject(kTypeId), id(id), pid(pid), system_wide(system_wide) {}
+    ElementObject(ElementId id, pid_t pid, bool system_wide, bool app_root = false)
+        : CFObject(kTypeId), id(id), pid(pid), system_wide(system_wide), app_root(app_root) {}
     bool equals(const CFObject& other) const override;
     CFHashCode hash() const override;
 
-    const ElementId id;  // 0 for the system-wide element or an application that does not exist
+    // 0 for the system-wide element and for references made by AXUIElementCreateApplication,
+    // which denote whatever root element the application has when they are used.
+    const ElementId id;
     const pid_t pid;
     const bool system_wide;
+    // `id` is (or was) an application's root element; `pid` is then that application's.
+    const bool app_root;
     std::atomic<float> timeout{0};
 };
 

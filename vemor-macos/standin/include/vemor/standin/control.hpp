@@ -181,6 +181,9 @@ struct AppSpec {
     bool window_entries = true;
     // The AXIdentifier of the element that has the application's keyboard focus.
     std::optional<std::string> focused_element;
+    // False: the process has no accessibility bridge; every request to it but
+    // AXUIElementGetPid (answered locally) fails with kAXErrorNotImplemented (-25208).
+    bool accessible = true;
 };
 
 struct DisplaySpec {
