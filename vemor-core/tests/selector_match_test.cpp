@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <random>
+#include <set>
 
 #include "vemor/selector.hpp"
 
@@ -151,6 +153,10 @@ TEST(SelectorAttr, MatchesSimple) {
     big.numeric_value = 1e16;
     ElementData unnamed = element(Role::Button);
     ElementData empty_name = element(Role::Button, "");
+    ElementData link_ax = element(Role::Link, "Go");  // a raw role that disagrees with `role`
+    link_ax.raw = {{"ax_role", "AXButton"}};
+    ElementData other_platform = element(Role::Unknown);
+    other_platform.raw = {{"atspi_role", "push_button"}, {"class_name", "Button"}};
     ElementData window = element(Role::Window, "Doc");
     window.states.minimized = false;
     window.states.checked = CheckedState::On;
@@ -170,6 +176,13 @@ TEST(SelectorAttr, MatchesSimple) {
         {"AXButton", &unnamed, false},
         {"axbutton", &ok, false},
         {"3", &ok, false},  // a number in the raw map is not a role name
+        {"AXButton", &link_ax, true},
+        {"button", &link_ax, false},
+        {"link", &link_ax, true},
+        {"push_button", &other_platform, true},
+        {"Button", &other_platform, true},
+        {"button", &other_platform, false},
+        {"AXButton[name='Go']", &link_ax, true},
         {"button[name=\"OK\"]", &ok, true},
         {"button[name=\"ok\"]", &ok, false},
         {"button[name*=\"ok\"]", &ok, true},
@@ -536,6 +549,208 @@ TEST(SelectorSearch, WithPaths) {
                        {{0, 0, 0, 2}, "b2"},
                        {{0, 0, 1, 1}, "b3"},
                        {{1, 0, 1, 0, 0}, "b5"}}));
+}
+
+// The search as plainly written (recursive walk, children cache and path map as ordered maps),
+// against which the stack-based walk with its lent lists and handle index is checked on random
+// trees and selectors.
+namespace plain {
+
+using selector::ChildIndexPath;
+using selector::ChildrenFn;
+
+struct Walk {
+    const ChildrenFn& children;
+    const SimpleSelector& simple;
+    std::uint32_t max_depth;
+    std::optional<std::size_t> limit;
+    bool full = false;
+
+    Result<void> run(const ElementData* parent, std::uint32_t depth, ChildIndexPath& path,
+                     std::vector<std::pair<ChildIndexPath, ElementData>>& out) {
+        if (depth > max_depth || full) return {};
+        if (limit && out.size() >= *limit) return {};
+        const auto kids = VEMOR_TRY(children(parent));
+        for (std::uint32_t i = 0; i < kids.size(); ++i) {
+            path.push_back(i);
+            if (selector::matches_simple(kids[i], simple)) {
+                out.emplace_back(path, kids[i]);
+                if (limit && out.size() == *limit) full = true;
+            }
+            if (!full) VEMOR_TRY_VOID(run(&kids[i], depth + 1, path, out));
+            path.pop_back();
+            if (full) return {};
+        }
+        return {};
+    }
+};
+
+template <class T>
+void nth(std::vector<T>& list, std::optional<std::uint64_t> n) {
+    if (!n) return;
+    if (list.size() < *n) {
+        list.clear();
+    } else {
+        T keep = list[*n - 1];
+        list = {keep};
+    }
+}
+
+std::uint32_t first_bound(const ElementData* root, const SimpleSelector& s, std::uint32_t m) {
+    return root == nullptr && s.role == RoleConstraint(Role::Application) ? 0 : m;
+}
+
+Result<std::vector<ElementData>> one_clause(const ChildrenFn& children, const ElementData* root,
+                                            const Selector& clause,
+                                            std::optional<std::size_t> limit, std::uint32_t m) {
+    const SimpleSelector& first = clause.segments[0].simple;
+    std::optional<std::size_t> walk_limit;
+    if (clause.segments.size() == 1 && limit)
+        walk_limit = first.nth ? std::max<std::size_t>(*limit, *first.nth) : *limit;
+    else if (first.nth)
+        walk_limit = *first.nth;
+    std::vector<std::pair<ChildIndexPath, ElementData>> found;
+    ChildIndexPath path;
+    VEMOR_TRY_VOID(
+        (Walk{children, first, first_bound(root, first, m), walk_limit}.run(root, 0, path, found)));
+    std::vector<ElementData> current;
+    for (auto& [p, e] : found) current.push_back(e);
+    nth(current, first.nth);
+    for (std::size_t s = 1; s < clause.segments.size(); ++s) {
+        const SelectorSegment& seg = clause.segments[s];
+        std::vector<ElementData> next;
+        for (const ElementData& e : current) {
+            if (seg.combinator == Combinator::Child) {
+                for (const auto& k : VEMOR_TRY(children(&e)))
+                    if (selector::matches_simple(k, seg.simple)) next.push_back(k);
+            } else {
+                std::vector<std::pair<ChildIndexPath, ElementData>> below;
+                ChildIndexPath p;
+                VEMOR_TRY_VOID((Walk{children, seg.simple, m, std::nullopt}.run(&e, 0, p, below)));
+                for (auto& [q, f] : below) next.push_back(f);
+            }
+        }
+        std::vector<ElementData> unique;
+        std::set<std::uint64_t> seen;
+        for (auto& e : next)
+            if (seen.insert(e.handle).second) unique.push_back(e);
+        nth(unique, seg.simple.nth);
+        current = unique;
+    }
+    if (limit && current.size() > *limit) current.resize(*limit);
+    return current;
+}
+
+Result<std::vector<ElementData>> group(const ChildrenFn& fetch, const ElementData* root,
+                                       const SelectorGroup& g, std::optional<std::size_t> limit,
+                                       std::optional<std::uint32_t> max_depth) {
+    const std::uint32_t m = max_depth.value_or(50);
+    if (g.selectors.size() == 1) return one_clause(fetch, root, g.selectors[0], limit, m);
+    std::map<std::optional<std::uint64_t>, std::vector<ElementData>> cache;
+    const ChildrenFn cached = [&](const ElementData* parent) -> Result<std::vector<ElementData>> {
+        const auto key = parent ? std::optional(parent->handle) : std::nullopt;
+        if (auto it = cache.find(key); it != cache.end()) return it->second;
+        auto kids = VEMOR_TRY(fetch(parent));
+        cache[key] = kids;
+        return kids;
+    };
+    std::map<ChildIndexPath, ElementData> merged;
+    for (const Selector& clause : g.selectors) {
+        const SimpleSelector& first = clause.segments[0].simple;
+        std::vector<std::pair<ChildIndexPath, ElementData>> current;
+        ChildIndexPath path;
+        VEMOR_TRY_VOID((Walk{cached, first, first_bound(root, first, m), std::nullopt}.run(
+            root, 0, path, current)));
+        nth(current, first.nth);
+        for (std::size_t s = 1; s < clause.segments.size(); ++s) {
+            const SelectorSegment& seg = clause.segments[s];
+            std::vector<std::pair<ChildIndexPath, ElementData>> next;
+            for (const auto& [p, e] : current) {
+                if (seg.combinator == Combinator::Child) {
+                    const auto kids = VEMOR_TRY(cached(&e));
+                    for (std::uint32_t i = 0; i < kids.size(); ++i) {
+                        if (!selector::matches_simple(kids[i], seg.simple)) continue;
+                        auto q = p;
+                        q.push_back(i);
+                        next.emplace_back(q, kids[i]);
+                    }
+                } else {
+                    auto q = p;
+                    VEMOR_TRY_VOID((Walk{cached, seg.simple, m, std::nullopt}.run(&e, 0, q, next)));
+                }
+            }
+            std::vector<std::pair<ChildIndexPath, ElementData>> unique;
+            std::set<ChildIndexPath> seen;
+            for (auto& pe : next)
+                if (seen.insert(pe.first).second) unique.push_back(pe);
+            nth(unique, seg.simple.nth);
+            current = unique;
+        }
+        for (auto& [p, e] : current) merged.emplace(p, e);
+    }
+    std::vector<ElementData> out;
+    for (auto& [p, e] : merged) out.push_back(e);
+    if (limit && out.size() > *limit) out.resize(*limit);
+    return out;
+}
+
+}  // namespace plain
+
+TEST(SelectorSearch, AgreesWithThePlainSearchOnRandomTrees) {
+    std::mt19937 rng(11);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    // `application` only leads a clause: below the top level it would match nothing.
+    const std::string_view heads[] = {"group",  "group", "button", "link",
+                                      "window", "*",     "",       "application"};
+    const std::string_view filters[] = {"", "", "", "[name='a']", "[name^='B']", "[name*='']"};
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        // A random desktop: applications on top, then random roles and names a, b or none.
+        std::string text;
+        const std::size_t size = 1 + pick(80);
+        std::size_t depth = 0;
+        const std::string_view roles[] = {"window", "group", "button", "link"};
+        for (std::size_t i = 0; i < size; ++i) {
+            // Mostly one level deeper or a sibling, sometimes back up towards the top.
+            const std::size_t step = pick(4);
+            depth = i == 0 ? 0 : step < 2 ? depth + 1 : step == 2 ? depth : pick(depth + 1);
+            text += std::string(2 * depth, ' ');
+            text += depth == 0 ? "application" : roles[pick(4)];
+            const std::size_t name = pick(3);
+            if (name != 2) text += name == 0 ? " a" : " b";
+            text += '\n';
+        }
+        Tree tree(text);
+
+        std::string sel;
+        for (std::size_t c = 0, clauses = 1 + pick(3); c < clauses; ++c) {
+            if (c > 0) sel += ", ";
+            for (std::size_t s = 0, segments = 1 + pick(3); s < segments; ++s) {
+                if (s > 0) sel += pick(2) == 0 ? " " : " > ";
+                std::string simple = std::string(heads[pick(std::size(heads) - (s > 0))]) +
+                                     std::string(filters[pick(std::size(filters))]);
+                if (pick(4) == 0) simple += ":nth(" + std::to_string(1 + pick(3)) + ")";
+                sel += simple.empty() ? "*" : simple;
+            }
+        }
+        SCOPED_TRACE(sel);
+        const auto group = SelectorGroup::parse(sel);
+        ASSERT_TRUE(group.has_value()) << group.error().message();
+        const std::optional<std::size_t> limit =
+            pick(3) == 0 ? std::optional<std::size_t>(pick(5)) : std::nullopt;
+        const std::optional<std::uint32_t> max_depth =
+            pick(3) == 0 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(pick(4)))
+                         : std::nullopt;
+        const ElementData* root =
+            pick(3) == 0 ? &tree.node(1 + pick(std::min<std::size_t>(size, 8))) : nullptr;
+
+        const auto fetch = tree.children();
+        const auto want = plain::group(fetch, root, *group, limit, max_depth);
+        const auto got =
+            selector::find_elements_in_tree_group(fetch, root, *group, limit, max_depth);
+        ASSERT_TRUE(want.has_value() && got.has_value());
+        EXPECT_EQ(*got, *want);
+    }
 }
 
 }  // namespace
