@@ -65,7 +65,9 @@ constexpr std::array<std::string_view, 8> kWindowActions{
     "resize_to"};
 
 // A platform tree is not guaranteed to be finite or acyclic; past this depth a subtree is cut.
-constexpr std::size_t kTreeDepthLimit = 10000;
+// A `TreeNode` is destroyed, copied and compared recursively, so the bound also keeps those
+// within the small stacks of secondary threads; no real interface nests this deep.
+constexpr std::size_t kTreeDepthLimit = 1000;
 
 }  // namespace
 

@@ -1,6 +1,11 @@
 #include "vemor/event.hpp"
 
 #include <cctype>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace vemor {
 
@@ -26,6 +31,62 @@ RecvStatus EventReceiver::recv_timeout_status(Duration timeout) {
 
 std::optional<Event> EventReceiver::try_recv() { return rx_.try_recv(); }
 
+namespace {
+
+// Runs the stop actions that producers dropped on their own threads. One thread, started on first
+// use and joined when the process's statics are destroyed, after the queue has run dry.
+class Stopper {
+public:
+    static Stopper& instance() {
+        static Stopper stopper;
+        return stopper;
+    }
+
+    void post(std::function<void()> stop) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(stop));
+            if (!thread_.joinable()) thread_ = std::jthread([this] { run(); });
+        }
+        ready_.notify_one();
+    }
+
+    ~Stopper() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        ready_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    Stopper() = default;
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            auto stop = std::move(queue_.front());
+            queue_.pop_front();
+            // Never run a stop action under the lock: it may drop further handles.
+            lock.unlock();
+            stop();
+            stop = nullptr;
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> queue_;
+    bool closing_ = false;
+    std::jthread thread_;
+};
+
+}  // namespace
+
 CancelHandle& CancelHandle::operator=(CancelHandle&& other) noexcept {
     if (this != &other) {
         cancel();
@@ -40,8 +101,8 @@ void CancelHandle::cancel() {
     if (!stop) return;
     if (producer_ != std::thread::id{} && producer_ == std::this_thread::get_id()) {
         // Stopping a source usually joins its thread; from that very thread it would wait for
-        // itself, so the stop runs on its own short-lived thread instead.
-        std::thread(std::move(stop)).detach();
+        // itself, so the stop runs on the stopper thread instead.
+        Stopper::instance().post(std::move(stop));
         return;
     }
     stop();

@@ -60,19 +60,33 @@ Result<void> validate_all(const std::vector<Key>& keys) {
     return {};
 }
 
+// Releases the first `count` keys of `held` in reverse order; the first release error is kept.
+Result<void> release_keys(const InputProvider& input, const std::vector<Key>& held,
+                          std::size_t count) {
+    Result<void> release;
+    for (std::size_t i = count; i-- > 0;) {
+        auto r = input.key_up(held[i]);
+        if (!r && release) release = std::move(r);
+    }
+    return release;
+}
+
 // Presses `held` in order, runs `action`, then releases the keys in reverse order, also when
-// the action failed. The action's error wins over a release error; a failed press returns at
-// once with the keys pressed before it still down.
+// the action failed. The action's error wins over a release error. When a press fails, the keys
+// already down are released (in reverse order) before its error returns: a modifier left down
+// would otherwise stay stuck on the user's keyboard.
 template <class Action>
 Result<void> with_held_keys(const InputProvider& input, const std::vector<Key>& held,
                             Action&& action) {
-    for (const auto& k : held) VEMOR_TRY_VOID(input.key_down(k));
-    Result<void> main = action();
-    Result<void> release;
-    for (auto it = held.rbegin(); it != held.rend(); ++it) {
-        auto r = input.key_up(*it);
-        if (!r && release) release = std::move(r);
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        auto pressed = input.key_down(held[i]);
+        if (!pressed) {
+            (void)release_keys(input, held, i);
+            return pressed;
+        }
     }
+    Result<void> main = action();
+    Result<void> release = release_keys(input, held, held.size());
     if (!main) return main;
     return release;
 }

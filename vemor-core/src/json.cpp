@@ -112,9 +112,15 @@ std::string dump_pretty(const Json& value) {
 }
 
 std::optional<Json> parse(std::string_view text) {
-    Json v = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (v.is_discarded()) return std::nullopt;
-    return v;
+    // Syntax errors come back as a discarded value; anything the library still throws (it is
+    // allowed to, for example on allocation) is a parse failure too.
+    try {
+        Json v = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+        if (v.is_discarded()) return std::nullopt;
+        return v;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace vemor::json

@@ -36,6 +36,8 @@ Result<ElementList> Provider::narrow_multi_segment(ElementList candidates,
         step.simple.nth.reset();
         ElementList next;
         for (const auto& e : current) {
+            // Every segment after a clause's first carries a combinator; one without it (as a
+            // caller may pass a clause's first segment) is taken as a descendant step.
             if (segment.combinator == Combinator::Child) {
                 auto children = VEMOR_TRY(get_children(&e));
                 for (auto& child : children)

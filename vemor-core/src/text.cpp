@@ -1,5 +1,6 @@
 #include "vemor/text.hpp"
 
+#include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unicode/utypes.h>
 
@@ -213,6 +214,28 @@ std::string format_duration(Duration d, std::optional<std::size_t> precision) {
     return out;
 }
 
+// Debug quoting writes a code point as \u{...} when it would be invisible or would merge with
+// its neighbour on screen: combining marks (Grapheme_Extend) and the categories Cc, Cf, Cs, Co,
+// Cn, Zl, Zp and Zs, except the plain space.
+bool needs_unicode_escape(char32_t cp) {
+    if (cp < 0x7F) return cp < 0x20;
+    const auto c = static_cast<UChar32>(cp);
+    if (u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND)) return true;
+    switch (u_charType(c)) {
+        case U_CONTROL_CHAR:
+        case U_FORMAT_CHAR:
+        case U_SURROGATE:
+        case U_PRIVATE_USE_CHAR:
+        case U_UNASSIGNED:
+        case U_LINE_SEPARATOR:
+        case U_PARAGRAPH_SEPARATOR:
+        case U_SPACE_SEPARATOR:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void append_hex(std::string& out, std::uint32_t v) {
     char buf[16];
     const auto res = std::to_chars(buf, buf + sizeof buf, v, 16);
@@ -335,14 +358,14 @@ std::string debug_quote(std::string_view s) {
                 out += "\\0";
                 break;
             default:
-                if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+                if (!dec.valid) {
+                    append_utf8(out, kReplacement);
+                } else if (needs_unicode_escape(cp)) {
                     out += "\\u{";
                     append_hex(out, static_cast<std::uint32_t>(cp));
                     out.push_back('}');
-                } else if (dec.valid) {
-                    out.append(s.substr(i, dec.len));
                 } else {
-                    append_utf8(out, kReplacement);
+                    out.append(s.substr(i, dec.len));
                 }
         }
         i += dec.len;

@@ -70,6 +70,17 @@ TEST(App, ListsTheMockApplicationAsForeground) {
     // The split variant lists the same process twice; one entry is kept.
     auto split = mock::build_split_provider();
     EXPECT_EQ(App::list_with(split).value().size(), 1u);
+    // The finders are offered the first entry only.
+    std::vector<std::uint64_t> offered;
+    auto none = App::find_with(
+        split,
+        [&](const App& a) {
+            offered.push_back(a.data().handle);
+            return false;
+        },
+        0s);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(offered, std::vector<std::uint64_t>{split->list_apps().value().front().handle});
 }
 
 TEST(App, FromDataNeverFails) {

@@ -132,5 +132,28 @@ TEST(ElementOps, TreeStopsAtCycles) {
     EXPECT_EQ(*dump, "group \"a\"\n  group \"b\"\n    group \"a\"\n");
 }
 
+// A platform that answers every element with one new child, without end.
+class EndlessChain : public testing::RecordingProvider {
+public:
+    Result<ElementList> get_children(const ElementData* parent) const override {
+        const std::uint64_t h = parent ? parent->handle : 0;
+        return ElementList{node(h + 1, Role::Group)};
+    }
+};
+
+TEST(ElementOps, TreeOfAnEndlessPlatformIsCut) {
+    auto p = std::make_shared<EndlessChain>();
+    Element root(node(1, Role::Group), p);
+    auto tree = root.tree(std::nullopt);
+    ASSERT_TRUE(tree);
+    std::size_t levels = 0;
+    for (const TreeNode* n = &*tree; !n->children.empty(); n = &n->children.front()) ++levels;
+    EXPECT_EQ(levels, 1000u);
+    EXPECT_EQ(root.tree(3).value().children.front().children.front().children.size(), 1u);
+    auto dump = root.dump(2);
+    ASSERT_TRUE(dump);
+    EXPECT_EQ(*dump, "group\n  group\n    group\n");
+}
+
 }  // namespace
 }  // namespace vemor

@@ -93,6 +93,20 @@ TEST(Input, UppercaseCharKeysAreRefused) {
     EXPECT_TRUE(Key::validate(Key::function(12)));
 }
 
+TEST(Input, OptionDefaultsAndHeldBuilder) {
+    const ClickOptions click;
+    EXPECT_EQ(click.button, MouseButton::Left);
+    EXPECT_EQ(click.count, 1u);
+    EXPECT_EQ(click.anchor, Anchor{});
+    const DragOptions drag;
+    EXPECT_EQ(drag.duration, Duration(150'000'000));
+    // The builder replaces the list and leaves the options it was called on alone.
+    const ClickOptions held = click.with_held({Key{Key::Alt}}).with_held({Key{Key::Meta}});
+    EXPECT_EQ(held.held, std::vector<Key>{Key{Key::Meta}});
+    EXPECT_TRUE(click.held.empty());
+    EXPECT_EQ(drag.with_held({Key{Key::Ctrl}}).held, std::vector<Key>{Key{Key::Ctrl}});
+}
+
 TEST(Input, ClickHoldsKeysAroundTheClick) {
     auto input = std::make_shared<RecordingInput>();
     Mouse mouse(input);
@@ -118,13 +132,19 @@ TEST(Input, FailuresAndReleases) {
         {{"keyup Shift"},
          {"keydown Meta", "keydown Shift", "click 60,45 left x1", "keyup Shift", "keyup Meta"},
          "Platform error (-1): keyup Shift failed"},
-        // A press fails: the call ends at once, earlier keys stay down.
-        {{"keydown Shift"}, {"keydown Meta", "keydown Shift"},
+        // A press fails: no click; the keys already down are released and the press error
+        // returns, so no modifier stays stuck.
+        {{"keydown Shift"}, {"keydown Meta", "keydown Shift", "keyup Meta"},
          "Platform error (-1): keydown Shift failed"},
+        // ... and the press error wins over a failing release.
+        {{"keydown Shift", "keyup Meta"}, {"keydown Meta", "keydown Shift", "keyup Meta"},
+         "Platform error (-1): keydown Shift failed"},
+        {{"keydown Meta"}, {"keydown Meta"}, "Platform error (-1): keydown Meta failed"},
     };
     ElementData target;
     target.bounds = Rect{10, 20, 100, 50};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
         auto input = std::make_shared<RecordingInput>();
         input->failing = c.failing;
         auto r = Mouse(input).click_with(
@@ -160,6 +180,43 @@ TEST(Input, KeyboardAndDrag) {
                                        "keyup 'a'", "keyup Ctrl", "keyup Shift", "keydown Enter",
                                        "keyup Enter", "keydown Alt", "drag 1,2 3,4 150ms",
                                        "keyup Alt"));
+
+    // Chords and drags release what they pressed the same way, in reverse order.
+    struct Case {
+        std::vector<std::string> failing;
+        bool drag;
+        std::vector<std::string> log;
+        std::string error;
+    } cases[] = {
+        {{"keydown Ctrl"}, false, {"keydown Shift", "keydown Ctrl", "keyup Shift"},
+         "Platform error (-1): keydown Ctrl failed"},
+        {{"keydown 'a'"}, false,
+         {"keydown Shift", "keydown Ctrl", "keydown 'a'", "keyup Ctrl", "keyup Shift"},
+         "Platform error (-1): keydown 'a' failed"},
+        {{"keyup 'a'", "keyup Shift"}, false,
+         {"keydown Shift", "keydown Ctrl", "keydown 'a'", "keyup 'a'", "keyup Ctrl",
+          "keyup Shift"},
+         "Platform error (-1): keyup 'a' failed"},
+        {{"keydown Ctrl"}, true, {"keydown Shift", "keydown Ctrl", "keyup Shift"},
+         "Platform error (-1): keydown Ctrl failed"},
+        {{"drag 1,2 3,4 150ms", "keyup Ctrl"}, true,
+         {"keydown Shift", "keydown Ctrl", "drag 1,2 3,4 150ms", "keyup Ctrl", "keyup Shift"},
+         "Platform error (-1): drag 1,2 3,4 150ms failed"},
+        {{"keyup Ctrl", "keyup Shift"}, true,
+         {"keydown Shift", "keydown Ctrl", "drag 1,2 3,4 150ms", "keyup Ctrl", "keyup Shift"},
+         "Platform error (-1): keyup Ctrl failed"},
+    };
+    const std::vector<Key> mods{Key{Key::Shift}, Key{Key::Ctrl}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        auto in = std::make_shared<RecordingInput>();
+        in->failing = c.failing;
+        auto r = c.drag ? Mouse(in).drag_with({1, 2}, {3, 4}, DragOptions{}.with_held(mods))
+                        : Keyboard(in).chord(Key::character(U'a'), mods);
+        EXPECT_EQ(in->log, c.log);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().message(), c.error);
+    }
 
     auto failing = std::make_shared<RecordingInput>();
     failing->failing = {"keydown Enter"};

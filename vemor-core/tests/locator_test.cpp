@@ -186,6 +186,70 @@ TEST_F(LocatorTest, MinimizedWindowCanBeRestored) {
     EXPECT_TRUE(window.element().value()->states.visible);
 }
 
+TEST_F(LocatorTest, PerformActionTakesTheWindowPathByName) {
+    // Hidden but enabled: the window path of perform_action waits for enabled only.
+    auto window = desktop("window[name=\"Main Window\"]");
+    ASSERT_TRUE(window.perform_action("minimize"));
+    ASSERT_TRUE(window.perform_action("restore"));
+    EXPECT_EQ(mock_->actions(), (std::vector<MockAction>{{1, "minimize", {}}, {1, "restore", {}}}));
+}
+
+TEST(LocatorWaitNames, EveryActionWaitsUnderItsOwnName) {
+    // A disabled window: no action can proceed, so each one times out and names its wait.
+    config::set_default_timeout(0s);
+    auto tree = std::make_shared<TreeProvider>();
+    tree->top = {node(Role::Application, "App", 100, 7)};
+    ElementData window = node(Role::Window, "W", 101, 7);
+    window.states.enabled = false;
+    tree->children[100] = {window};
+    Locator l(tree, std::nullopt, "window");
+    const std::string strict = "visible && enabled";
+    const std::string enabled = "enabled";
+    struct Case {
+        std::string name;
+        std::function<Result<void>(const Locator&)> act;
+        std::string kind;
+    } cases[] = {
+        {"press", [](auto& x) { return x.press(); }, strict},
+        {"focus", [](auto& x) { return x.focus(); }, strict},
+        {"blur", [](auto& x) { return x.blur(); }, strict},
+        {"toggle", [](auto& x) { return x.toggle(); }, strict},
+        {"select", [](auto& x) { return x.select(); }, strict},
+        {"expand", [](auto& x) { return x.expand(); }, strict},
+        {"collapse", [](auto& x) { return x.collapse(); }, strict},
+        {"show_menu", [](auto& x) { return x.show_menu(); }, strict},
+        {"increment", [](auto& x) { return x.increment(); }, strict},
+        {"decrement", [](auto& x) { return x.decrement(); }, strict},
+        {"set_value", [](auto& x) { return x.set_value("v"); }, strict},
+        {"type_text", [](auto& x) { return x.type_text("t"); }, strict},
+        {"set_numeric_value", [](auto& x) { return x.set_numeric_value(1.5); }, strict},
+        {"select_text", [](auto& x) { return x.select_text(1, 2); }, strict},
+        {"perform_action", [](auto& x) { return x.perform_action("AXPress"); }, strict},
+        {"scroll_into_view", [](auto& x) { return x.scroll_into_view(); }, enabled},
+        {"activate", [](auto& x) { return x.activate(); }, enabled},
+        {"minimize", [](auto& x) { return x.minimize(); }, enabled},
+        {"maximize", [](auto& x) { return x.maximize(); }, enabled},
+        {"enter_fullscreen", [](auto& x) { return x.enter_fullscreen(); }, enabled},
+        {"restore", [](auto& x) { return x.restore(); }, enabled},
+        {"close", [](auto& x) { return x.close(); }, enabled},
+        {"move_to", [](auto& x) { return x.move_to(1, 2); }, enabled},
+        {"resize_to", [](auto& x) { return x.resize_to(3, 4); }, enabled},
+        // The six window names go to the window operations, wait names included.
+        {"close", [](auto& x) { return x.perform_action("close"); }, enabled},
+        {"enter_fullscreen", [](auto& x) { return x.perform_action("enter_fullscreen"); }, enabled},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto r = c.act(l);
+        ASSERT_FALSE(r);
+        ASSERT_TRUE(r.error().is<Error::Timeout>()) << r.error().message();
+        EXPECT_EQ(r.error().diagnosis()->condition,
+                  fmt::format("{} target actionable ({})", c.name, c.kind));
+        EXPECT_EQ(r.error().diagnosis()->last_observed,
+                  "matched window \"W\" (visible=true, enabled=false, focused=false)");
+    }
+}
+
 TEST_F(LocatorTest, WindowActionsNeedAWindowLikeTarget) {
     auto r = desktop("button[name=\"Back\"]").minimize();
     ASSERT_FALSE(r);

@@ -1,10 +1,14 @@
 #include "vemor/provider.hpp"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "support/recording_provider.hpp"
 #include "vemor/mock.hpp"
 
 namespace vemor {
@@ -75,6 +79,161 @@ TEST(ProviderDefaults, NarrowAppliesNthOverTheUnion) {
     auto found = p->narrow_multi_segment(apps, std::span(segments).subspan(1), 50, std::nullopt);
     ASSERT_EQ(found.value().size(), 1u);
     EXPECT_EQ(found.value()[0].name, "Forward");
+}
+
+// A target that also overrides the contract's three defaults, so that a forwarder which ran a
+// default itself (instead of the target's) would show in the call log.
+class DefaultsTarget : public testing::RecordingProvider {
+public:
+    DefaultsTarget() {
+        add(testing::node(1, Role::Application, "App"), 0);
+        add(testing::node(2, Role::Window, "Main"), 1);
+        add(testing::node(3, Role::Button, "OK"), 2);
+        add(testing::node(4, Role::Button, "Cancel"), 2);
+        add(testing::node(5, Role::Toolbar, "Bar"), 0);
+    }
+    Result<ElementList> app_windows(const ElementData& app) const override {
+        log("app_windows");
+        return Provider::app_windows(app);
+    }
+    Result<ElementList> find_elements(const ElementData* root,
+                                      std::span<const SelectorSegment> segments,
+                                      std::optional<std::size_t> limit,
+                                      std::optional<std::uint32_t> max_depth) const override {
+        log("find_elements");
+        return Provider::find_elements(root, segments, limit, max_depth);
+    }
+    Result<ElementList> narrow_multi_segment(ElementList candidates,
+                                             std::span<const SelectorSegment> segments,
+                                             std::uint32_t max_depth,
+                                             std::optional<std::size_t> limit) const override {
+        log("narrow_multi_segment");
+        return Provider::narrow_multi_segment(std::move(candidates), segments, max_depth, limit);
+    }
+};
+
+std::string show(const Result<void>& r) { return r ? "ok" : r.error().message(); }
+std::string show(bool b) { return b ? "true" : "false"; }
+std::string show(const Result<ElementData>& r) {
+    return r ? fmt::format("#{}", r->handle) : r.error().message();
+}
+std::string show(const Result<std::optional<ElementData>>& r) {
+    if (!r) return r.error().message();
+    return *r ? fmt::format("#{}", (*r)->handle) : "none";
+}
+std::string show(const Result<ElementList>& r) {
+    return r ? fmt::format("{}", handles_of(*r)) : r.error().message();
+}
+std::string show(const Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>>& r) {
+    if (!r) return r.error().message();
+    std::string out;
+    for (const auto& [kind, e] : *r) out += fmt::format("{} #{};", kind, e.handle);
+    return out;
+}
+std::string show(const Result<Subscription>& r) {
+    return r ? "subscription" : r.error().message();
+}
+
+// Every one of the 37 operations, called directly on a target and through a forwarder to an
+// identical target: the same answer, and the same calls on the target, starting with the
+// operation of that name (the defaults included).
+TEST(ProviderForwarding, AllOperationsReachTheTarget) {
+    using P = const Provider&;
+    ElementData app = testing::node(1, Role::Application, "App");
+    ElementData window = testing::node(2, Role::Window, "Main");
+    ElementData button = testing::node(3, Role::Button, "OK");
+    const auto group = SelectorGroup::parse("button").value();
+    const auto segments = Selector::parse("window > button:nth(2)").value().segments;
+    struct Case {
+        const char* first_call;
+        std::function<std::string(P)> call;
+    };
+    const std::vector<Case> cases{
+        {"get_children 0", [&](P p) { return show(p.get_children(nullptr)); }},
+        {"app_windows", [&](P p) { return show(p.app_windows(app)); }},
+        {"get_parent", [&](P p) { return show(p.get_parent(button)); }},
+        {"get_children 0", [&](P p) { return show(p.list_apps()); }},
+        {"splits_app_across_entries", [&](P p) { return show(p.splits_app_across_entries()); }},
+        {"get_children 1", [&](P p) { return show(p.app_roots(app)); }},
+        {"app_by_pid 7", [&](P p) { return show(p.app_by_pid(7)); }},
+        {"focused_app", [&](P p) { return show(p.focused_app()); }},
+        {"list_shell_surfaces", [&](P p) { return show(p.list_shell_surfaces()); }},
+        {"find_elements",
+         [&](P p) { return show(p.find_elements(&app, group.selectors[0].segments, 1, 9)); }},
+        {"find_elements_group",
+         [&](P p) { return show(p.find_elements_group(nullptr, group, {}, {})); }},
+        {"narrow_multi_segment",
+         [&](P p) {
+             return show(p.narrow_multi_segment({app}, std::span(segments).subspan(1), 50, {}));
+         }},
+        {"press 3", [&](P p) { return show(p.press(button)); }},
+        {"focus 3", [&](P p) { return show(p.focus(button)); }},
+        {"blur 3", [&](P p) { return show(p.blur(button)); }},
+        {"toggle 3", [&](P p) { return show(p.toggle(button)); }},
+        {"select 3", [&](P p) { return show(p.select(button)); }},
+        {"expand 3", [&](P p) { return show(p.expand(button)); }},
+        {"collapse 3", [&](P p) { return show(p.collapse(button)); }},
+        {"show_menu 3", [&](P p) { return show(p.show_menu(button)); }},
+        {"increment 3", [&](P p) { return show(p.increment(button)); }},
+        {"decrement 3", [&](P p) { return show(p.decrement(button)); }},
+        {"scroll_into_view 3", [&](P p) { return show(p.scroll_into_view(button)); }},
+        {"set_value v", [&](P p) { return show(p.set_value(button, "v")); }},
+        {"set_numeric_value 0.5", [&](P p) { return show(p.set_numeric_value(button, 0.5)); }},
+        {"type_text t", [&](P p) { return show(p.type_text(button, "t")); }},
+        {"set_text_selection 1 2", [&](P p) { return show(p.set_text_selection(button, 1, 2)); }},
+        {"perform_action open", [&](P p) { return show(p.perform_action(button, "open")); }},
+        {"activate 2", [&](P p) { return show(p.activate(window)); }},
+        {"minimize 2", [&](P p) { return show(p.minimize(window)); }},
+        {"maximize 2", [&](P p) { return show(p.maximize(window)); }},
+        {"enter_fullscreen 2", [&](P p) { return show(p.enter_fullscreen(window)); }},
+        {"restore 2", [&](P p) { return show(p.restore(window)); }},
+        {"close 2", [&](P p) { return show(p.close(window)); }},
+        {"move_to -3 4", [&](P p) { return show(p.move_to(window, -3, 4)); }},
+        {"resize_to 5 6", [&](P p) { return show(p.resize_to(window, 5, 6)); }},
+        {"subscribe 1", [&](P p) { return show(p.subscribe(app)); }},
+    };
+    ASSERT_EQ(cases.size(), 37u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first_call);
+        DefaultsTarget direct;
+        const std::string expected = c.call(direct);
+        DefaultsTarget forwarded;
+        EXPECT_EQ(c.call(ForwardingProvider(forwarded)), expected);
+        const auto calls = forwarded.calls();
+        EXPECT_EQ(calls, direct.calls());
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.front(), c.first_call);
+    }
+}
+
+// The defaults over a tree provider: `app_windows` is the application's children, and an error
+// from a per-element step ends the narrowing with that error.
+TEST(ProviderDefaults, WindowsAndNarrowingErrors) {
+    DefaultsTarget p;
+    ElementData app = testing::node(1, Role::Application, "App");
+    EXPECT_EQ(handles_of(p.app_windows(app).value()), std::vector<std::uint64_t>{2});
+
+    const auto child = Selector::parse("window > button").value().segments;
+    const auto descendant = Selector::parse("window button:nth(2)").value().segments;
+    EXPECT_EQ(handles_of(p.narrow_multi_segment({app}, child, 50, {}).value()),
+              (std::vector<std::uint64_t>{3, 4}));
+    EXPECT_EQ(handles_of(
+                  p.narrow_multi_segment({app}, std::span(child).subspan(1), 50, 1).value()),
+              std::vector<std::uint64_t>{});
+    ElementData window = testing::node(2, Role::Window, "Main");
+    EXPECT_EQ(handles_of(
+                  p.narrow_multi_segment({window}, std::span(child).subspan(1), 50, 1).value()),
+              std::vector<std::uint64_t>{3});
+    EXPECT_EQ(handles_of(
+                  p.narrow_multi_segment({app}, std::span(descendant).subspan(1), 50, {}).value()),
+              std::vector<std::uint64_t>{4});
+
+    p.fail_children_of(2);
+    for (const auto& segs : {child, descendant}) {
+        auto r = p.narrow_multi_segment({window}, std::span(segs).subspan(1), 50, {});
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().message(), "Platform error (-1): children failed");
+    }
 }
 
 TEST(ProviderForwarding, SameAnswersAsTheTarget) {

@@ -145,7 +145,12 @@ TEST(TextQuote, DebugQuote) {
         {"\xC2\x85", R"("\u{85}")"},
         {"\xC2\x9F", R"("\u{9f}")"},
         {"caf\xC3\xA9 \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\""},
-        {"soft\xC2\xADhyphen\xE2\x80\x8B", "\"soft\xC2\xADhyphen\xE2\x80\x8B\""},
+        // Invisible and combining characters are spelled out; visible ones stay.
+        {"soft\xC2\xADhyphen\xE2\x80\x8B", R"("soft\u{ad}hyphen\u{200b}")"},
+        {"nb\xC2\xA0sp\xE3\x80\x80\xE2\x80\xA8", R"("nb\u{a0}sp\u{3000}\u{2028}")"},
+        {"e\xCC\x81 \xE2\x9D\xA4\xEF\xB8\x8F", "\"e\\u{301} \xE2\x9D\xA4\\u{fe0f}\""},
+        {"\xEE\x80\x80\xCD\xB8\xE2\x81\xA8x\xE2\x81\xA9", R"("\u{e000}\u{378}\u{2068}x\u{2069}")"},
+        {"\xE4\xB8\xAD \xEF\xBF\xBD ~", "\"\xE4\xB8\xAD \xEF\xBF\xBD ~\""},
         {"a\xFF"
          "b",
          "\"a\xEF\xBF\xBD"

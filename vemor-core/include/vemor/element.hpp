@@ -113,7 +113,8 @@ void write_tree_node(const TreeNode& node, std::size_t depth, std::string& out);
 
 namespace app {
 // The key by which windows are told apart when several roots or entries are merged:
-// "{bus_name}:{stable_id}", the stable id alone, or "h{handle}".
+// "{bus_name}:{stable_id}", the stable id alone, or "h{handle}". `same_window_identity::key`
+// is spelled `same_window_identity_key`: C++ cannot give a function and a scope one name.
 std::string same_window_identity_key(const ElementData& element);
 bool same_window_identity(const ElementData& a, const ElementData& b);
 }  // namespace app

@@ -206,6 +206,8 @@ public:
     Status recv_timeout(Duration timeout, std::optional<T>& out) {
         out.reset();
         if (!state_) return Status::Disconnected;
+        // A negative wait is no wait (and must not push the deadline below the clock's range).
+        if (timeout < Duration::zero()) timeout = Duration::zero();
         std::unique_lock lock(state_->mutex);
         auto ready = [&] { return !state_->queue.empty() || state_->senders == 0; };
         if (!ready()) {
@@ -285,8 +287,8 @@ private:
 };
 
 // Holds the stop action of an event source and runs it, at most once, when dropped. The action
-// never runs on the producer's own thread (it would wait for itself): dropped there, it runs on
-// a thread of its own.
+// never runs on the producer's own thread (it would wait for itself): dropped there, it is handed
+// to a process-wide stopper thread, which is joined at exit after it has run every action left.
 class CancelHandle {
 public:
     CancelHandle() = default;
@@ -325,7 +327,8 @@ public:
     // for a time-out and a disconnected source alike.
     Result<Event> recv(Duration timeout);
     std::optional<Event> try_recv() { return receiver_.try_recv(); }
-    // Waits in 100 ms slices; none once the source has disconnected and the queue is empty.
+    // Iteration's step (`SubscriptionIter::next`; in C++ the iterator below and this call):
+    // waits in 100 ms slices; none once the source has disconnected and the queue is empty.
     std::optional<Event> next();
 
     // Range-for support: `for (Event& e : subscription)` ends when the source disconnects.

@@ -102,13 +102,21 @@ constexpr std::optional<Anchor> from_snake_case(std::string_view text) {
 }
 }  // namespace anchor
 
+// The builder that replaces the held keys is `held(keys)` by name; a C++ member function cannot
+// share its name with the field `held`, so it is `with_held(keys)` here (on both option types).
+// It returns the options by value, so a chain on a temporary never leaves a dangling reference.
 struct ClickOptions {
     MouseButton button = MouseButton::Left;
     std::uint32_t count = 1;
     std::vector<Key> held;
     Anchor anchor;
 
-    ClickOptions&& with_held(std::vector<Key> keys) && {
+    ClickOptions with_held(std::vector<Key> keys) const& {
+        ClickOptions out = *this;
+        out.held = std::move(keys);
+        return out;
+    }
+    ClickOptions with_held(std::vector<Key> keys) && {
         held = std::move(keys);
         return std::move(*this);
     }
@@ -117,9 +125,15 @@ struct ClickOptions {
 struct DragOptions {
     MouseButton button = MouseButton::Left;
     std::vector<Key> held;
+    // 0.15 s.
     Duration duration = std::chrono::milliseconds(150);
 
-    DragOptions&& with_held(std::vector<Key> keys) && {
+    DragOptions with_held(std::vector<Key> keys) const& {
+        DragOptions out = *this;
+        out.held = std::move(keys);
+        return out;
+    }
+    DragOptions with_held(std::vector<Key> keys) && {
         held = std::move(keys);
         return std::move(*this);
     }

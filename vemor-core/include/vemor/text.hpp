@@ -37,8 +37,10 @@ std::string duration_debug_1(Duration d);
 // Duration debug form, "{:?}": "5s", "2.5s", "250ms", "1.5µs", "0ns" (shortest exact digits).
 std::string duration_debug(Duration d);
 
-// Debug quoting of a string: double quotes around it, with `"`, `\`, and control characters
-// escaped (`\n`, `\t`, `\r`, `\0`, `\u{1b}`, ...). Invalid UTF-8 bytes are written as U+FFFD.
+// Debug quoting of a string: double quotes around it, with `"`, `\` and control characters
+// escaped (`\n`, `\t`, `\r`, `\0`, `\u{1b}`, ...). Other characters that would not show (format
+// characters, separators other than the space, private-use and unassigned code points) and
+// combining marks are written as `\u{hex}` too. Invalid UTF-8 bytes are written as U+FFFD.
 std::string debug_quote(std::string_view s);
 
 // Decodes UTF-8 to code points; every invalid or truncated sequence becomes U+FFFD. Never reads

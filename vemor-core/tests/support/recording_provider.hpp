@@ -1,5 +1,6 @@
 // A small provider for unit tests of the core: a fixed tree given as parent links, every call
-// recorded by name. Operations without a tree meaning succeed and are recorded.
+// recorded by name. Operations without a tree meaning succeed and are recorded; toolbars are
+// reported as taskbar shell surfaces. The contract's defaults are left to the contract.
 #pragma once
 
 #include <mutex>
@@ -40,19 +41,28 @@ public:
         return std::optional<ElementData>{};
     }
     Result<ElementList> list_apps() const override { return get_children(nullptr); }
-    bool splits_app_across_entries() const override { return false; }
+    bool splits_app_across_entries() const override {
+        log("splits_app_across_entries");
+        return false;
+    }
     Result<ElementList> app_roots(const ElementData& app) const override {
         return get_children(&app);
     }
-    Result<ElementData> app_by_pid(std::uint32_t) const override {
+    Result<ElementData> app_by_pid(std::uint32_t pid) const override {
+        log("app_by_pid " + std::to_string(pid));
         return fail(Error::Platform{-1, "no app"});
     }
     Result<ElementData> focused_app() const override {
+        log("focused_app");
         return fail(Error::Platform{-1, "no app"});
     }
     Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> list_shell_surfaces()
         const override {
-        return std::vector<std::pair<ShellSurfaceKind, ElementData>>{};
+        log("list_shell_surfaces");
+        std::vector<std::pair<ShellSurfaceKind, ElementData>> out;
+        for (const auto& [p, n] : nodes_)
+            if (n.role == Role::Toolbar) out.emplace_back(ShellSurfaceKind::Taskbar, n);
+        return out;
     }
     Result<ElementList> find_elements_group(const ElementData* root, const SelectorGroup& group,
                                             std::optional<std::size_t> limit,
@@ -116,15 +126,18 @@ public:
         log("resize_to " + std::to_string(w) + " " + std::to_string(h));
         return {};
     }
-    Result<Subscription> subscribe(const ElementData&) const override {
+    Result<Subscription> subscribe(const ElementData& e) const override {
+        log("subscribe " + std::to_string(e.handle));
         return fail(Error::Platform{-1, "no events"});
     }
 
-private:
+protected:
     void log(std::string s) const {
         std::lock_guard lock(mutex_);
         calls_.push_back(std::move(s));
     }
+
+private:
     std::vector<std::pair<std::uint64_t, ElementData>> nodes_;  // (parent handle, element)
     std::optional<std::uint64_t> failing_;
     mutable std::mutex mutex_;

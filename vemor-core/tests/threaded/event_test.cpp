@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -92,6 +93,54 @@ TEST(Events, StopActionNeverRunsOnTheProducerThread) {
     for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(done);
     EXPECT_FALSE(ran_on_producer);
+}
+
+TEST(Events, DroppingWithoutStopActionOnlyReleasesTheReceiver) {
+    auto [tx, rx] = Channel<Event>::make();
+    ASSERT_TRUE(tx.send(make_event(1)));
+    {
+        Subscription sub(EventReceiver(std::move(rx)), CancelHandle());
+        EXPECT_TRUE(tx.receiver_alive());
+    }
+    EXPECT_FALSE(tx.receiver_alive());
+    EXPECT_FALSE(tx.send(make_event(2)));
+}
+
+// A negative wait is one look at the queue; the most negative one must not overflow the deadline.
+TEST(Events, NegativeWaitsDoNotWait) {
+    auto [tx, rx] = Channel<Event>::make();
+    Subscription sub(EventReceiver(std::move(rx)), CancelHandle());
+    EXPECT_EQ(sub.recv_status(-1s).kind, RecvStatus::Kind::Timeout);
+    EXPECT_EQ(sub.recv_status(Duration::min()).kind, RecvStatus::Kind::Timeout);
+    ASSERT_TRUE(tx.send(make_event(7)));
+    auto status = sub.recv_status(Duration::min());
+    ASSERT_EQ(status.kind, RecvStatus::Kind::Event);
+    EXPECT_EQ(status.event->app_pid, 7u);
+    tx = Channel<Event>::Sender();
+    EXPECT_EQ(sub.recv_status(-1s).kind, RecvStatus::Kind::Disconnected);
+}
+
+// Several producers drop their own subscriptions at once: every stop action runs exactly once,
+// none on its producer's thread.
+TEST(Events, StopActionsHandedOverByProducersAllRun) {
+    constexpr int kProducers = 8;
+    std::atomic<int> stops = 0;
+    std::atomic<int> on_producer = 0;
+    {
+        std::vector<std::jthread> producers;
+        for (int i = 0; i < kProducers; ++i)
+            producers.emplace_back([&] {
+                const auto self = std::this_thread::get_id();
+                auto [tx, rx] = Channel<Event>::make();
+                Subscription sub(EventReceiver(std::move(rx)), CancelHandle([&, self] {
+                                     if (std::this_thread::get_id() == self) ++on_producer;
+                                     ++stops;
+                                 }, self));
+            });
+    }
+    for (int i = 0; i < 500 && stops < kProducers; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(stops, kProducers);
+    EXPECT_EQ(on_producer, 0);
 }
 
 TEST(Events, Names) {
