@@ -47,13 +47,6 @@ void append_unique(std::vector<ElementData>& out, std::unordered_set<std::string
         if (keys.insert(app::same_window_identity_key(d)).second) out.push_back(std::move(d));
 }
 
-std::vector<Element> bind(std::vector<ElementData> list, const ProviderHandle& provider) {
-    std::vector<Element> out;
-    out.reserve(list.size());
-    for (auto& d : list) out.emplace_back(std::move(d), provider);
-    return out;
-}
-
 }  // namespace
 
 namespace app {
@@ -217,7 +210,7 @@ Result<std::vector<Element>> App::windows_with(const ProviderHandle& provider,
     std::erase_if(kept, [](const ElementData& d) {
         return d.role != Role::Window && d.role != Role::Dialog;
     });
-    return bind(std::move(kept), provider);
+    return element::bind_all(std::move(kept), provider);
 }
 
 Result<std::vector<Element>> App::windows() const { return windows_with(provider_, data_); }
@@ -228,7 +221,7 @@ Result<std::vector<Element>> App::children() const {
     std::unordered_set<std::string> keys;
     for (const auto& root : roots)
         append_unique(kept, keys, VEMOR_TRY(provider_->get_children(&root)));
-    return bind(std::move(kept), provider_);
+    return element::bind_all(std::move(kept), provider_);
 }
 
 Result<TreeNode> App::tree(std::optional<std::size_t> max_depth) const {

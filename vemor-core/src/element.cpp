@@ -160,11 +160,7 @@ Result<void> Element::perform_action(std::string_view name) const {
 }
 
 Result<std::vector<Element>> Element::children() const {
-    auto list = VEMOR_TRY(provider_->get_children(&data_));
-    std::vector<Element> out;
-    out.reserve(list.size());
-    for (auto& d : list) out.emplace_back(std::move(d), provider_);
-    return out;
+    return element::bind_all(VEMOR_TRY(provider_->get_children(&data_)), provider_);
 }
 
 Result<TreeNode> Element::tree(std::optional<std::size_t> max_depth) const {
@@ -179,6 +175,13 @@ Result<std::string> Element::dump(std::optional<std::size_t> max_depth) const {
 }
 
 namespace element {
+
+std::vector<Element> bind_all(std::vector<ElementData> list, const ProviderHandle& provider) {
+    std::vector<Element> out;
+    out.reserve(list.size());
+    for (auto& d : list) out.emplace_back(std::move(d), provider);
+    return out;
+}
 
 // Built iteratively in pre-order (the provider is asked in the same order as a recursive walk
 // would ask it). A child whose handle repeats one of its ancestors' closes a cycle and is kept

@@ -171,11 +171,7 @@ Result<ElementData> Locator::resolve_data() const {
 
 Result<std::vector<Element>> Locator::elements() const {
     auto group = VEMOR_TRY(SelectorGroup::parse(selector_));
-    auto list = VEMOR_TRY(resolve_group(group, std::nullopt));
-    std::vector<Element> out;
-    out.reserve(list.size());
-    for (auto& d : list) out.emplace_back(std::move(d), provider_);
-    return out;
+    return element::bind_all(VEMOR_TRY(resolve_group(group, std::nullopt)), provider_);
 }
 
 Result<std::size_t> Locator::count() const {

@@ -426,18 +426,6 @@ Result<void> collect_paths(Fetch& fetch, const ElementData* parent, const Match&
     return walk(fetch, parent, depth, max_depth, &path, match, sink);
 }
 
-template <class T>
-void keep_nth(std::vector<T>& list, std::optional<std::uint64_t> nth) {
-    if (!nth) return;
-    if (*nth == 0 || list.size() < *nth) {
-        list.clear();
-        return;
-    }
-    const auto index = static_cast<std::size_t>(*nth - 1);
-    if (index != 0) list[0] = std::move(list[index]);
-    list.resize(1);
-}
-
 // Handle 0 names no element (a snapshot that was never registered), so it is never taken as
 // proof that two entries are the same element.
 template <class Item>

@@ -80,11 +80,7 @@ Result<ShellSurface> ShellSurface::by_kind_with(const ProviderHandle& provider,
 Element ShellSurface::as_element() const { return Element(data_, provider_); }
 
 Result<std::vector<Element>> ShellSurface::children() const {
-    auto list = VEMOR_TRY(provider_->get_children(&data_));
-    std::vector<Element> out;
-    out.reserve(list.size());
-    for (auto& d : list) out.emplace_back(std::move(d), provider_);
-    return out;
+    return element::bind_all(VEMOR_TRY(provider_->get_children(&data_)), provider_);
 }
 
 Locator ShellSurface::locator(std::string_view selector) const {

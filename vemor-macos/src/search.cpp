@@ -209,20 +209,6 @@ void dedup_by_platform_identity(std::vector<T>& list, ElementOf element_of) {
     list = std::move(kept);
 }
 
-// Keeps only the nth entry (1-based), or nothing when the list is shorter; none keeps all. A
-// programmatic nth of 0 names no entry.
-template <class T>
-void keep_nth(std::vector<T>& list, std::optional<std::uint64_t> nth) {
-    if (!nth) return;
-    if (*nth == 0 || list.size() < *nth) {
-        list.clear();
-        return;
-    }
-    T keep = std::move(list[static_cast<std::size_t>(*nth - 1)]);
-    list.clear();
-    list.push_back(std::move(keep));
-}
-
 // The steps after the walk: per-clause :nth, narrowing of multi-segment clauses, document
 // order, duplicate removal, the limit.
 Result<ElementList> finish(const MacOSProvider& provider, std::vector<Found> found,
@@ -239,7 +225,7 @@ Result<ElementList> finish(const MacOSProvider& provider, std::vector<Found> fou
         const auto& segments = group.selectors[c].segments;
         auto& list = per_clause[c];
         // The first segment's :nth picks within its own clause, as in the core tree search.
-        keep_nth(list, segments[0].simple.nth);
+        selector::keep_nth(list, segments[0].simple.nth);
         if (segments.size() == 1) {
             std::move(list.begin(), list.end(), std::back_inserter(combined));
             continue;
@@ -324,7 +310,7 @@ Result<ElementList> MacOSProvider::narrow_multi_segment(ElementList candidates,
             auto live = get_cached(e.handle);
             return live ? std::move(*live) : AXElement();
         });
-        keep_nth(current, segment.simple.nth);
+        selector::keep_nth(current, segment.simple.nth);
     }
     if (limit && current.size() > *limit) current.resize(*limit);
     return current;

@@ -177,6 +177,9 @@ private:
 };
 
 namespace element {
+// Wraps each snapshot as an `Element` sharing `provider`.
+std::vector<Element> bind_all(std::vector<ElementData> list, const ProviderHandle& provider);
+
 // Builds the subtree under `element` down to `max_depth` levels below `depth`.
 Result<TreeNode> build_tree_node(const Element& element, std::optional<std::size_t> max_depth,
                                  std::size_t depth);

@@ -141,6 +141,20 @@ Result<void> collect_matching_with_paths(const ChildrenLookup& children, const E
                                          std::uint32_t max_depth, ChildIndexPath& path,
                                          std::vector<PathMatch>& results);
 
+// Keeps only the nth entry (1-based), or nothing when the list is shorter; none keeps all. A
+// programmatic nth of 0 names no entry. The one :nth rule of every search, for any entry type.
+template <class T>
+void keep_nth(std::vector<T>& list, std::optional<std::uint64_t> nth) {
+    if (!nth) return;
+    if (*nth == 0 || list.size() < *nth) {
+        list.clear();
+        return;
+    }
+    T keep = std::move(list[static_cast<std::size_t>(*nth - 1)]);
+    list.clear();
+    list.push_back(std::move(keep));
+}
+
 // Keeps only the nth entry (1-based), or nothing when the list is shorter; none keeps all.
 void apply_nth(std::vector<ElementData>& list, std::optional<std::uint64_t> nth);
 void apply_nth_paths(std::vector<PathMatch>& list, std::optional<std::uint64_t> nth);
