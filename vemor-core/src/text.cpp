@@ -425,6 +425,17 @@ bool is_valid_utf8(std::string_view s) {
     return true;
 }
 
+bool is_alphanumeric(char32_t cp) {
+    if (cp <= 0x7F)
+        return (cp >= '0' && cp <= '9') || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z');
+    if (cp > 0x10FFFF) return false;
+    const auto c = static_cast<UChar32>(cp);
+    if (u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) return true;
+    const auto category = u_charType(c);
+    return category == U_DECIMAL_DIGIT_NUMBER || category == U_LETTER_NUMBER ||
+           category == U_OTHER_NUMBER;
+}
+
 bool is_unicode_whitespace(char32_t cp) {
     if (cp <= 0x7F) return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20;
     switch (cp) {

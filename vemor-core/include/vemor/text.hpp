@@ -57,6 +57,10 @@ bool is_valid_utf8(std::string_view s);
 // Unicode White_Space property.
 bool is_unicode_whitespace(char32_t cp);
 
+// A letter or digit in the Unicode sense: the Alphabetic property or a numeric general
+// category (Nd, Nl, No).
+bool is_alphanumeric(char32_t cp);
+
 // Removes leading and trailing Unicode White_Space (not U+200B). Works on valid and invalid
 // UTF-8 alike (invalid bytes are never whitespace).
 std::string_view trim(std::string_view s);
