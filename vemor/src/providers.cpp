@@ -1,28 +1,50 @@
 #include "vemor/facade/providers.hpp"
 
+#include "vemor/macos/platform_setup.hpp"
+#include "vemor/macos/provider.hpp"
+
+#if __has_include("vemor/macos/input.hpp")
+#include "vemor/macos/input.hpp"
+#define VEMOR_FACADE_HAS_MACOS_INPUT 1
+#endif
+
 namespace vemor::facade {
 
 constinit OnceCell<Result<const Provider*>> PROVIDER;
 
-Result<std::unique_ptr<Provider>> create_provider_boxed() {
-    return fail(Error::Unsupported{"provider"});
+Result<std::shared_ptr<const Provider>> create_provider_boxed() {
+    VEMOR_TRY_VOID(macos::prepare_platform());
+    auto created = MacOSProvider::create();
+    if (!created) return fail(std::move(created).error());
+    return std::shared_ptr<const Provider>(std::move(*created));
 }
 
 const Result<const Provider*>& get_provider_ref() {
     return PROVIDER.get_or_init([]() -> Result<const Provider*> {
-        auto boxed = create_provider_boxed();
-        if (!boxed) return fail(std::move(boxed).error());
-        return boxed->release();
+        auto created = create_provider_boxed();
+        if (!created) return fail(std::move(created).error());
+        // Never released: no handle owns the provider, so its handle cache lives as long as the
+        // process and no destructor can race a worker thread at exit.
+        const auto* keep = new std::shared_ptr<const Provider>(std::move(*created));
+        return keep->get();
     });
 }
 
 Result<ProviderHandle> provider() {
     const auto& cell = get_provider_ref();
     if (!cell) return fail(cell.error());
-    return std::make_shared<ForwardingProvider>(**cell);
+    return std::make_shared<const ForwardingProvider>(**cell);
 }
 
-Result<InputProviderHandle> input_sim() { return fail(Error::Unsupported{"input"}); }
+Result<InputProviderHandle> input_sim() {
+    // Input acts on the same desktop the provider reads.
+    VEMOR_TRY_VOID(macos::prepare_platform());
+#if defined(VEMOR_FACADE_HAS_MACOS_INPUT)
+    return std::make_shared<const MacOSInputProvider>();
+#else
+    return fail(Error::Unsupported{"input simulation"});
+#endif
+}
 
 Result<std::vector<App>> AppExt::list() {
     auto handle = VEMOR_TRY(provider());

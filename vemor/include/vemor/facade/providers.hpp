@@ -60,7 +60,8 @@ extern constinit OnceCell<Result<const Provider*>> PROVIDER;
 
 // Creates the platform provider (the macOS backend; off Apple, over the simulated desktop,
 // which `VEMOR_SIMULATED_DESKTOP` may replace). The creation error is returned unchanged.
-Result<std::unique_ptr<Provider>> create_provider_boxed();
+// `get_provider_ref` keeps the result for the life of the process.
+Result<std::shared_ptr<const Provider>> create_provider_boxed();
 
 // Fills `PROVIDER` on first use and returns the stored outcome.
 const Result<const Provider*>& get_provider_ref();

@@ -6,11 +6,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -222,6 +224,12 @@ inline constexpr pid_t kNotes = 170;
 // references made before refer to nothing afterwards (-25202).
 void install_desktop(const DesktopSpec& spec);
 void reset_to_default_desktop();
+
+// A desktop description in JSON (format: desktop_json.cpp). A failure is a text naming the
+// source, the line and what is wrong ("desk.json:12: \"frame\" must be an array of 4 numbers").
+std::expected<DesktopSpec, std::string> parse_desktop_json(std::string_view json,
+                                                           std::string_view source);
+std::expected<DesktopSpec, std::string> load_desktop_json_file(const std::string& path);
 
 // Installs a desktop for one scope and restores the default desktop when it ends.
 class ScopedDesktop {
