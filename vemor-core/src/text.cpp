@@ -84,7 +84,8 @@ struct ShortestDigits {
     int exponent = 0;
 };
 
-ShortestDigits shortest_digits(double v) {
+template <class Float>
+ShortestDigits shortest_digits(Float v) {
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
     std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));  // e.g. "-1.25e+03"
@@ -323,6 +324,11 @@ std::string number_text(double value) {
 }
 
 std::string float_display(double value) {
+    if (auto special = non_finite_text(value)) return *special;
+    return positional(shortest_digits(value), false);
+}
+
+std::string float32_display(float value) {
     if (auto special = non_finite_text(value)) return *special;
     return positional(shortest_digits(value), false);
 }

@@ -29,6 +29,9 @@ std::string number_text(double value);
 // "-0"), large integral values written out in full ("100000000000000000000000" for 1e23),
 // "NaN", "inf", "-inf".
 std::string float_display(double value);
+// The same for a 32-bit float, from the float's own shortest digits (1.1f is "1.1", not the
+// digits of the double it widens to).
+std::string float32_display(float value);
 
 // Duration debug form with one decimal, "{:.1?}": "5.0s", "100.0ms", "1.5µs", "0.0ns". The unit
 // is the largest in which the value is at least 1, chosen before rounding.
