@@ -336,49 +336,6 @@ Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> MacOSProvider::lis
     return fail(not_yet("list_shell_surfaces"));
 }
 
-#define VEMOR_MACOS_NOT_YET(op) \
-    Result<void> MacOSProvider::op(const ElementData&) const { return fail(not_yet(#op)); }
-VEMOR_MACOS_NOT_YET(press)
-VEMOR_MACOS_NOT_YET(focus)
-VEMOR_MACOS_NOT_YET(blur)
-VEMOR_MACOS_NOT_YET(toggle)
-VEMOR_MACOS_NOT_YET(select)
-VEMOR_MACOS_NOT_YET(expand)
-VEMOR_MACOS_NOT_YET(collapse)
-VEMOR_MACOS_NOT_YET(show_menu)
-VEMOR_MACOS_NOT_YET(increment)
-VEMOR_MACOS_NOT_YET(decrement)
-VEMOR_MACOS_NOT_YET(scroll_into_view)
-VEMOR_MACOS_NOT_YET(activate)
-VEMOR_MACOS_NOT_YET(minimize)
-VEMOR_MACOS_NOT_YET(maximize)
-VEMOR_MACOS_NOT_YET(enter_fullscreen)
-VEMOR_MACOS_NOT_YET(restore)
-VEMOR_MACOS_NOT_YET(close)
-#undef VEMOR_MACOS_NOT_YET
-
-Result<void> MacOSProvider::set_value(const ElementData&, std::string_view) const {
-    return fail(not_yet("set_value"));
-}
-Result<void> MacOSProvider::set_numeric_value(const ElementData&, double) const {
-    return fail(not_yet("set_numeric_value"));
-}
-Result<void> MacOSProvider::type_text(const ElementData&, std::string_view) const {
-    return fail(not_yet("type_text"));
-}
-Result<void> MacOSProvider::set_text_selection(const ElementData&, std::uint32_t,
-                                               std::uint32_t) const {
-    return fail(not_yet("set_text_selection"));
-}
-Result<void> MacOSProvider::perform_action(const ElementData&, std::string_view) const {
-    return fail(not_yet("perform_action"));
-}
-Result<void> MacOSProvider::move_to(const ElementData&, std::int32_t, std::int32_t) const {
-    return fail(not_yet("move_to"));
-}
-Result<void> MacOSProvider::resize_to(const ElementData&, std::uint32_t, std::uint32_t) const {
-    return fail(not_yet("resize_to"));
-}
 Result<Subscription> MacOSProvider::subscribe(const ElementData&) const {
     return fail(not_yet("subscribe"));
 }

@@ -1,6 +1,7 @@
 // The element builder and the default desktop: one 1440 x 900 display (2 pixels per point), a
 // menu bar, status items, the Dock, Finder with its desktop, and TextEdit (frontmost), Settings
 // and Notes. Every element a test is likely to reach has an AXIdentifier ("app.thing").
+#include <string_view>
 #include <utility>
 
 #include "vemor/standin/control.hpp"
@@ -247,11 +248,15 @@ AppSpec finder() {
     E rows = E("AXOutline").identifier("finder.files").frame(100, 200, 600, 320);
     double y = 204;
     for (const char* name : {"Invoices", "Photos", "Readme.txt"}) {
-        std::move(rows).child(control("AXRow", 100, y, 600, 22)
-                                  .subrole("AXOutlineRow")
-                                  .identifier(std::string("finder.files.") + name)
-                                  .settable_attr("AXSelected", false)
-                                  .child(label(name, {}, 130, y + 2, 200)));
+        E row = control("AXRow", 100, y, 600, 22)
+                    .subrole("AXOutlineRow")
+                    .identifier(std::string("finder.files.") + name)
+                    .settable_attr("AXSelected", false)
+                    .child(label(name, {}, 130, y + 2, 200));
+        // Folders open and close in place.
+        if (std::string_view(name) != "Readme.txt")
+            row = std::move(row).settable_attr("AXExpanded", false);
+        std::move(rows).child(std::move(row));
         y += 22;
     }
     E win =

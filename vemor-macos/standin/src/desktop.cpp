@@ -33,6 +33,8 @@ struct Node {
     std::vector<ActionSpec> actions;
     std::map<std::string, Pending> pending;
     std::map<std::string, std::optional<int>> delays;
+    // A full-screen window's frame from before it went full screen.
+    std::optional<CGRect> windowed_frame;
 };
 
 struct AppState {
@@ -290,6 +292,9 @@ void post(State& s, ElementId id, const std::string& notification) {
 // --- Attribute model (desktop mutex held) ----------------------------------------------------
 
 void commit(State& s, Node& n, const std::string& name, Value v);
+void change_fullscreen_frame(State& s, Node& n, bool fullscreen);
+std::optional<CGRect> frame_of(const Node& n);
+bool contains(const CGRect& r, double x, double y);
 
 bool is_window_role(const std::string& r) { return r == "AXWindow"; }
 
@@ -530,7 +535,16 @@ void commit(State& s, Node& n, const std::string& name, Value v) {
     if (name == "AXSelectedTextRange") return store("AXSelectedTextChanged");
     if (name == "AXMinimized") {
         bool on = v == Value(true);
+        // A full-screen window does not go to the Dock; the request is accepted and ignored.
+        if (on && n.attrs.count("AXFullScreen") && n.attrs["AXFullScreen"] == Value(true)) return;
         return store(on ? "AXWindowMiniaturized" : "AXWindowDeminiaturized");
+    }
+    if (name == "AXFullScreen") {
+        bool was = n.attrs.count(name) && n.attrs[name] == Value(true);
+        store(nullptr);
+        bool now = n.attrs[name] == Value(true);
+        if (was != now) change_fullscreen_frame(s, n, now);
+        return;
     }
     if (name == "AXPosition") {
         auto it = n.attrs.find(name);
@@ -554,13 +568,56 @@ void commit(State& s, Node& n, const std::string& name, Value v) {
     store(nullptr);
 }
 
+// A window going full screen fills its display and gets its own frame back when it leaves;
+// the moves post AXMoved and AXResized like any other.
+void change_fullscreen_frame(State& s, Node& n, bool fullscreen) {
+    std::optional<CGRect> target;
+    if (fullscreen) {
+        auto frame = frame_of(n);
+        if (!frame || s.displays.empty()) return;
+        n.windowed_frame = *frame;
+        target = s.displays.front().spec.frame;
+        for (const DisplayState& d : s.displays)
+            if (contains(d.spec.frame, frame->origin.x, frame->origin.y)) target = d.spec.frame;
+    } else {
+        target = std::exchange(n.windowed_frame, std::nullopt);
+    }
+    if (!target) return;
+    commit(s, n, "AXPosition", Value(target->origin));
+    commit(s, n, "AXSize", Value(target->size));
+}
+
+// The selection an application makes of a requested range in its text: none (refused) for a
+// negative location or length, else the range cut to the text. Elements without text keep the
+// range as given.
+std::optional<Value> text_range_within(const Node& n, const Value& requested) {
+    const CFRange* r = requested.get<CFRange>();
+    const std::string* text = text_attr(n, "AXValue");
+    if (r == nullptr || text == nullptr) return requested;
+    if (r->location < 0 || r->length < 0) return std::nullopt;
+    std::u16string units;
+    utf8_to_utf16(*text, units);
+    const auto size = static_cast<CFIndex>(units.size());
+    CFIndex location = std::min(r->location, size);
+    CFIndex length = std::min(r->length, size - location);
+    return Value(CFRange{location, length});
+}
+
 AXError write_attr(State& s, Node& n, const std::string& name, const Value& v) {
     if (!attribute_known(s, n, name)) return kAXErrorAttributeUnsupported;
     if (!n.settable.count(name)) return kAXErrorActionUnsupported;
+    // Asking again for the change already under way does not start it over.
+    if (auto p = n.pending.find(name); p != n.pending.end() && p->second.value == v)
+        return kAXErrorSuccess;
     Value current;
     read_attr(s, n, name, current);
     if (name == "AXFocused" || name == "AXMain" || name == "AXFrontmost") current = Value(false);
     if (!compatible(current, v)) return kAXErrorIllegalArgument;
+    if (name == "AXSelectedTextRange") {
+        std::optional<Value> range = text_range_within(n, v);
+        if (!range) return kAXErrorIllegalArgument;
+        if (!(*range == v)) return write_attr(s, n, name, *range);
+    }
     if (auto d = n.delays.find(name); d != n.delays.end()) {
         if (!d->second) return kAXErrorSuccess;  // accepted, never takes effect
         if (*d->second > 0) {
@@ -883,6 +940,7 @@ AXError ax_request(const char* call, AXUIElementRef element, std::string_view de
     FaultOutcome f = check_fault(call, detail, pid);
     if (f.code) return *f.code;
     if (e == nullptr) return kAXErrorIllegalArgument;
+    if (!local && e->invalidated.load()) return kAXErrorInvalidUIElement;
     {
         Lock lock(desktop_mutex());
         if (!state().trusted) return kAXErrorAPIDisabled;

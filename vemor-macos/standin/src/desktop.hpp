@@ -46,6 +46,8 @@ public:
     // `id` is (or was) an application's root element; `pid` is then that application's.
     const bool app_root;
     std::atomic<float> timeout{0};
+    // Requests through this reference fail with -25202 (invalidate_reference).
+    std::atomic<bool> invalidated{false};
 };
 
 class SourceObject;

@@ -97,6 +97,8 @@ public:
     // ---- Not built on macOS yet: answered with `Unsupported` (provider.cpp) ----
     Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> list_shell_surfaces()
         const override;
+
+    // ---- Element actions (actions.cpp) ----
     Result<void> press(const ElementData& e) const override;
     Result<void> focus(const ElementData& e) const override;
     Result<void> blur(const ElementData& e) const override;
@@ -114,6 +116,8 @@ public:
     Result<void> set_text_selection(const ElementData& e, std::uint32_t start,
                                     std::uint32_t end) const override;
     Result<void> perform_action(const ElementData& e, std::string_view action) const override;
+
+    // ---- Window operations (windows.cpp), waiting in the settle loops of settle.hpp ----
     Result<void> activate(const ElementData& e) const override;
     Result<void> minimize(const ElementData& e) const override;
     Result<void> maximize(const ElementData& e) const override;
@@ -123,6 +127,7 @@ public:
     Result<void> move_to(const ElementData& e, std::int32_t x, std::int32_t y) const override;
     Result<void> resize_to(const ElementData& e, std::uint32_t width,
                            std::uint32_t height) const override;
+
     Result<Subscription> subscribe(const ElementData& e) const override;
 
     // Number of handles this provider holds (for tests and diagnostics).

@@ -290,6 +290,11 @@ void set_actions(ElementId id, std::vector<ActionSpec> actions);
 // have returned the old value; none: the write is accepted and never takes effect.
 void delay_writes(ElementId id, const std::string& attribute, std::optional<int> reads);
 
+// Every request through this one reference fails with kAXErrorInvalidUIElement (-25202), as
+// through a reference the application stopped honouring; it still compares equal (CFEqual) to
+// the element's other references, which keep working. AXUIElementGetPid still answers.
+void invalidate_reference(AXUIElementRef ref);
+
 void set_focused_application(pid_t pid);
 void set_focused_window(pid_t pid, std::optional<ElementId> window);
 void set_focused_element(pid_t pid, std::optional<ElementId> element);
