@@ -1183,6 +1183,105 @@ CGPoint pointer_now() {
     return state().pointer;
 }
 
+// --- What posted input reaches (input_effects.cpp) ------------------------------------------
+
+ElementId element_at_point(CGPoint p) {
+    Lock lock(desktop_mutex());
+    State& s = state();
+    auto overlays = [&](bool scroll_areas) -> ElementId {
+        // Later applications are drawn over earlier ones.
+        for (auto a = s.apps.rbegin(); a != s.apps.rend(); ++a) {
+            Node* root = node_of(s, a->second.root);
+            if (root == nullptr) continue;
+            for (auto k = root->children.rbegin(); k != root->children.rend(); ++k) {
+                Node* ch = node_of(s, *k);
+                if (ch == nullptr || is_window_role(role_of(*ch))) continue;
+                const bool scroll_area = role_of(*ch) == "AXScrollArea";
+                if (scroll_area != scroll_areas) continue;
+                if (!scroll_area && a->first != s.focused_app && role_of(*ch) == "AXMenuBar") {
+                    continue;
+                }
+                if (ElementId hit = deepest_at(s, *k, p.x, p.y)) return hit;
+            }
+        }
+        return 0;
+    };
+    // As drawn: menu bars and the Dock over the windows, the windows front to back, and the
+    // desktop's own scroll area under them all.
+    if (ElementId hit = overlays(false)) return hit;
+    for (const EntryState& e : s.window_list) {
+        if (e.window == 0) continue;
+        if (ElementId hit = deepest_at(s, e.window, p.x, p.y)) return hit;
+    }
+    return overlays(true);
+}
+
+std::optional<CGRect> element_frame(ElementId id) {
+    Lock lock(desktop_mutex());
+    Node* n = node_of(state(), id);
+    return n != nullptr ? frame_of(*n) : std::nullopt;
+}
+
+std::string element_role(ElementId id) {
+    Lock lock(desktop_mutex());
+    Node* n = node_of(state(), id);
+    return n != nullptr ? role_of(*n) : std::string();
+}
+
+bool element_has_action(ElementId id, const std::string& action) {
+    Lock lock(desktop_mutex());
+    Node* n = node_of(state(), id);
+    return n != nullptr && std::any_of(n->actions.begin(), n->actions.end(),
+                                       [&](const ActionSpec& a) { return a.name == action; });
+}
+
+void perform_as_user(ElementId id, const std::string& action) {
+    Lock lock(desktop_mutex());
+    if (Node* n = node_of(state(), id)) perform(state(), *n, action);
+}
+
+void activate_as_user(ElementId id) {
+    Lock lock(desktop_mutex());
+    State& s = state();
+    Node* n = node_of(s, id);
+    AppState* app = n != nullptr ? app_of(s, n->pid) : nullptr;
+    // Menu bars, status items and the Dock act without activating their owner.
+    const ElementId w = window_of(s, id);
+    if (app == nullptr || w == 0) return;
+    if (s.focused_app != n->pid) {
+        if (Node* root = node_of(s, app->root)) commit(s, *root, "AXFrontmost", Value(true));
+    }
+    if (app->focused_window != w) {
+        std::stable_partition(s.window_list.begin(), s.window_list.end(),
+                              [&](const EntryState& e) { return e.window == w; });
+        if (Node* win = node_of(s, w)) commit(s, *win, "AXMain", Value(true));
+    }
+    // Focusable elements (AXFocused readable) take the keyboard focus.
+    for (Node* x = node_of(s, id); x != nullptr && x->id != w; x = node_of(s, x->parent)) {
+        if (x->attrs.count("AXFocused")) {
+            if (app->focused_element != x->id) commit(s, *x, "AXFocused", Value(true));
+            break;
+        }
+    }
+}
+
+ElementId keyboard_focus() {
+    Lock lock(desktop_mutex());
+    State& s = state();
+    AppState* app = app_of(s, s.focused_app);
+    return app != nullptr ? app->focused_element : 0;
+}
+
+void write_as_user(ElementId id, const std::string& attribute, Value value) {
+    Lock lock(desktop_mutex());
+    if (Node* n = node_of(state(), id)) commit(state(), *n, attribute, std::move(value));
+}
+
+void move_content(ElementId id, double dx, double dy) {
+    Lock lock(desktop_mutex());
+    if (Node* n = node_of(state(), id)) move_subtree(state(), *n, dx, dy);
+}
+
 // --- Rendering ---------------------------------------------------------------------------------
 
 namespace {

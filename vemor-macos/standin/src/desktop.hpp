@@ -137,4 +137,24 @@ std::optional<std::string> os_version_now();
 void record_posted_event(const PostedEvent& e);
 CGPoint pointer_now();
 
+// What posted input reaches, for input_effects.cpp (each takes the desktop mutex).
+// The frontmost visible element under the point, as drawn; 0 over the bare wallpaper.
+ElementId element_at_point(CGPoint p);
+std::optional<CGRect> element_frame(ElementId id);
+std::string element_role(ElementId id);
+bool element_has_action(ElementId id, const std::string& action);
+// Performs the action as the application does for a user: no call log, no faults.
+void perform_as_user(ElementId id, const std::string& action);
+// A click's activation of an element in a window: its application comes to the front, the
+// window is raised and becomes main, and the nearest focusable element takes the focus.
+void activate_as_user(ElementId id);
+// The element with the keyboard focus in the focused application; 0 for none.
+ElementId keyboard_focus();
+// Changes an attribute as the application does, with its notifications.
+void write_as_user(ElementId id, const std::string& attribute, Value value);
+// Moves every descendant of the element (not the element itself).
+void move_content(ElementId id, double dx, double dy);
+// Acts on the desktop as the input would (called by CGEventPost after recording the event).
+void act_on_posted_event(const PostedEvent& e);
+
 }  // namespace vemor::standin

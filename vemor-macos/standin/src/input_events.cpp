@@ -1,5 +1,5 @@
 // CoreGraphics events: created, changed and posted. Posting records a copy in the desktop's
-// event log and moves the pointer for mouse events.
+// event log, moves the pointer for mouse events and acts on the desktop (input_effects.cpp).
 #include <algorithm>
 #include <cstdarg>
 #include <map>
@@ -178,6 +178,7 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     PostedEvent copy = e->e;
     copy.tap = tap;
     record_posted_event(copy);
+    act_on_posted_event(copy);
 }
 
 }  // extern "C"
