@@ -13,6 +13,7 @@
 #include "vemor/cli/output.hpp"
 #include "vemor/facade/target.hpp"
 #include "vemor/macos/provider.hpp"
+#include "vemor/mcp/serve.hpp"
 #include "vemor/text.hpp"
 
 extern char** environ;
@@ -98,10 +99,7 @@ Exit codes:
 
 using Handler = CliResult<void> (*)(Words);
 
-// Until the MCP server is part of this build.
-CliResult<void> serve_mcp(Words) {
-    return fail_cli(CliError::Message{"the MCP server is not available in this build"});
-}
+CliResult<void> serve_mcp(Words words) { return mcp::serve(words); }
 
 struct Command {
     std::string_view name;
