@@ -27,6 +27,7 @@
 // cancel_menu. Shell surfaces are ordinary elements, as on the platform: a Dock process's
 // AXList, a SystemUIServer's unlisted AXMenuBar linked as "AXExtrasMenuBar", Finder's desktop.
 // The provider's Screen Recording probe needs at least one ordinary window on the desktop.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -65,7 +66,11 @@ public:
 
     std::size_t line() const { return line_; }
 
-    [[noreturn]] void fail(std::string what) const { throw LoadError{line_, std::move(what)}; }
+    // At the end of the input every complaint is that the input ended.
+    [[noreturn]] void fail(std::string what) const {
+        if (p_ >= end_) what = "unexpected end of input";
+        throw LoadError{line_, std::move(what)};
+    }
     [[noreturn]] void fail_at(std::size_t line, std::string what) const {
         throw LoadError{line, std::move(what)};
     }
@@ -89,10 +94,7 @@ public:
     }
 
     void expect(char c, std::string_view what) {
-        if (peek() != c) {
-            if (p_ >= end_) fail(fmt_what("unexpected end of input, expected", what));
-            fail(fmt_what("expected", what));
-        }
+        if (peek() != c) fail(fmt_what("expected", what));
         ++p_;
     }
 
@@ -126,8 +128,7 @@ public:
                 ++p_;
                 break;
             }
-            fail(c == '\0' ? "unexpected end of input inside an object"
-                           : "expected ',' or '}' after an object member");
+            fail("expected ',' or '}' after an object member");
         }
         leave();
     }
@@ -153,8 +154,7 @@ public:
                 ++p_;
                 break;
             }
-            fail(c == '\0' ? "unexpected end of input inside an array"
-                           : "expected ',' or ']' after an array item");
+            fail("expected ',' or ']' after an array item");
         }
         leave();
     }
@@ -316,7 +316,10 @@ private:
     }
 
     unsigned hex4() {
-        if (end_ - p_ < 4) fail("unexpected end of input in a \\u escape");
+        if (end_ - p_ < 4) {
+            p_ = end_;
+            fail("");
+        }
         unsigned v = 0;
         for (int k = 0; k < 4; ++k) {
             const char c = *p_++;
@@ -338,11 +341,11 @@ private:
                    static_cast<unsigned char>(*p_) >= 0x20)
                 ++p_;
             out.append(run, p_);
-            if (p_ >= end_) fail("unexpected end of input inside a string");
+            if (p_ >= end_) fail("");
             const char c = *p_++;
             if (c == '"') break;
             if (c != '\\') fail("control character inside a string (escape it)");
-            if (p_ >= end_) fail("unexpected end of input inside a string");
+            if (p_ >= end_) fail("");
             switch (*p_++) {
                 case '"': out += '"'; break;
                 case '\\': out += '\\'; break;
@@ -561,6 +564,27 @@ DisplaySpec read_display(Reader& r) {
     return d;
 }
 
+// One ordinary (layer 0) entry per top-level window of the application, linked to the window
+// when it has an identifier.
+void append_window_entries(const AppSpec& app, std::vector<WindowEntrySpec>& out) {
+    for (const ElementSpec& child : app.element.children) {
+        auto role = child.attributes.find("AXRole");
+        if (role == child.attributes.end() || role->second != Value("AXWindow")) continue;
+        WindowEntrySpec entry{.pid = Value(static_cast<std::int64_t>(app.pid)),
+                              .owner_name = Value(app.name),
+                              .layer = Value(0)};
+        auto position = child.attributes.find("AXPosition");
+        auto size = child.attributes.find("AXSize");
+        if (position != child.attributes.end() && size != child.attributes.end() &&
+            position->second.get<CGPoint>() && size->second.get<CGSize>())
+            entry.bounds = CGRect{*position->second.get<CGPoint>(), *size->second.get<CGSize>()};
+        auto id = child.attributes.find("AXIdentifier");
+        if (id != child.attributes.end() && id->second.get<std::string>())
+            entry.window = *id->second.get<std::string>();
+        out.push_back(std::move(entry));
+    }
+}
+
 DesktopSpec read_desktop(Reader& r) {
     DesktopSpec spec;
     spec.apps.clear();
@@ -607,8 +631,19 @@ DesktopSpec read_desktop(Reader& r) {
 
     if (from_default) spec = default_desktop();
     else spec.displays = default_desktop().displays;
-    if (from_default)
+    if (from_default) {
         std::erase_if(spec.apps, [&](const AppSpec& a) { return pids.count(a.pid) != 0; });
+        // The default window list is explicit: the listed applications' windows go in front of
+        // it (as an added application's do) and a replaced application's entries go.
+        std::erase_if(spec.window_list, [&](const WindowEntrySpec& w) {
+            const auto* pid = w.pid.get<std::int64_t>();
+            return pid != nullptr && pids.count(static_cast<pid_t>(*pid)) != 0;
+        });
+        std::vector<WindowEntrySpec> front;
+        for (const auto& [app, line] : apps)
+            if (app.window_entries) append_window_entries(app, front);
+        spec.window_list.insert(spec.window_list.begin(), front.begin(), front.end());
+    }
     for (auto& [app, line] : apps) spec.apps.push_back(std::move(app));
     if (displays) spec.displays = std::move(*displays);
     if (focused) spec.focused_app = *focused;

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "vemor/facade/capture.hpp"
+#include "vemor/facade/providers.hpp"
+#include "vemor/macos/provider.hpp"
+#include "vemor/standin/control.hpp"
+
+namespace vemor::facade {
+namespace {
+
+// Checks run in a child process; a failed one ends it with a message and exit code 1.
+#define CHILD_CHECK(cond)                                                      \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
+            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #cond); \
+            std::exit(1);                                                      \
+        }                                                                      \
+    } while (0)
+
+std::string write_file(const std::string& name, const std::string& text) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+std::vector<std::string> app_names() {
+    std::vector<std::string> out;
+    auto apps = AppExt::list();
+    if (!apps) return {apps.error().message()};
+    for (const auto& a : *apps) out.push_back(a.name());
+    return out;
+}
+
+TEST(OnceCell, AThrowingCreationLeavesTheCellEmpty) {
+    OnceCell<Result<int>> cell;
+    EXPECT_THROW(cell.get_or_init([]() -> Result<int> { throw std::runtime_error("boom"); }),
+                 std::runtime_error);
+    EXPECT_EQ(cell.get(), nullptr);
+    const auto& stored = cell.get_or_init([]() -> Result<int> { return fail(Error::NoElementBounds{}); });
+    EXPECT_FALSE(stored);
+    // An error result is kept: the next creation never runs.
+    const auto& again = cell.get_or_init([]() -> Result<int> { return 1; });
+    EXPECT_EQ(&again, &stored);
+    EXPECT_FALSE(again);
+}
+
+TEST(OnceCell, ConcurrentFirstCallersShareOneCreation) {
+    OnceCell<int> cell;
+    std::atomic<int> creations{0};
+    std::vector<std::jthread> threads;
+    std::atomic<int> sum{0};
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] {
+            sum += cell.get_or_init([&] {
+                ++creations;
+                return 5;
+            });
+        });
+    threads.clear();
+    EXPECT_EQ(creations.load(), 1);
+    EXPECT_EQ(sum.load(), 40);
+}
+
+TEST(Provider, HandlesAreDistinctAndShareOneProvider) {
+    auto first = provider();
+    auto second = provider();
+    ASSERT_TRUE(first && second) << (first ? second : first).error().message();
+    EXPECT_NE(first->get(), second->get());
+    const Provider* shared = *get_provider_ref();
+    // An application found through one handle is listed through the other: one handle cache.
+    auto finder = App::by_name_with(*first, "Finder", Duration{0});
+    ASSERT_TRUE(finder) << finder.error().message();
+    auto windows = (*second)->get_children(&finder->data());
+    ASSERT_TRUE(windows) << windows.error().message();
+    EXPECT_FALSE(windows->empty());
+    first->reset();
+    second->reset();
+    EXPECT_EQ(*get_provider_ref(), shared);
+    EXPECT_EQ(*PROVIDER.get(), shared);
+}
+
+TEST(InputSim, SimulatorsKeepTheirOwnHeldKeys) {
+    auto a = input_sim();
+    auto b = input_sim();
+    if (!a && a.error().is<Error::Unsupported>()) GTEST_SKIP() << "no input simulation yet";
+    ASSERT_TRUE(a && b);
+    ASSERT_TRUE(Keyboard(*a).down(Key{Key::Shift}));
+    standin::clear_posted_events();
+    ASSERT_TRUE(Mouse(*b).click_with(Point{5, 5}, ClickOptions{}));
+    auto events = standin::posted_events();
+    ASSERT_FALSE(events.empty());
+    for (const auto& e : events) EXPECT_EQ(e.flags & kCGEventFlagMaskShift, 0u);
+    ASSERT_TRUE(Keyboard(*a).up(Key{Key::Shift}));
+}
+
+TEST(ScreenshotAnnotated, OnTheSimulatedDesktop) {
+    auto app = App::by_name_with(provider().value(), "TextEdit", Duration{0});
+    ASSERT_TRUE(app) << app.error().message();
+    std::vector<Locator> groups{app->locator("check_box"), app->locator("button[name=\"Save\"]")};
+    auto result = screenshot_annotated(std::nullopt, groups);
+    if (!result && result.error().is<Error::Unsupported>()) GTEST_SKIP() << "no capture yet";
+    ASSERT_TRUE(result) << result.error().message();
+    std::vector<std::string> tags;
+    for (const auto& e : result->legend) tags.push_back(e.tag + " " + e.name.value_or("-"));
+    EXPECT_EQ(tags, (std::vector<std::string>{"A1 Bold", "A2 Italic", "B1 Save"}));
+    EXPECT_EQ(result->legend[0].bounds, (Rect{310, 134, 180, 20}));
+    EXPECT_EQ(result->legend[2].selector, "button[name=\"Save\"]:nth(1)");
+    EXPECT_EQ(result->image.width, 2880u);  // the default display: 1440 points at 2 px each
+    EXPECT_TRUE(result->omitted.empty());
+
+    auto region = screenshot_region(Rect{300, 100, 100, 50});
+    ASSERT_TRUE(region) << region.error().message();
+    EXPECT_EQ(region->width, 200u);
+}
+
+TEST(ProviderDeathTest, AFailedCreationIsKeptForTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            standin::set_trusted(false);
+            auto first = provider();
+            CHILD_CHECK(!first);
+            CHILD_CHECK(first.error() ==
+                        Error(Error::PermissionDenied{ax::accessibility_grant_instructions()}));
+            standin::set_trusted(true);
+            auto later = provider();
+            CHILD_CHECK(!later && later.error() == first.error());
+            auto apps = AppExt::list();
+            CHILD_CHECK(!apps && apps.error() == first.error());
+            CHILD_CHECK(standin::call_count("AXIsProcessTrusted") == 1);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ProviderDeathTest, TheEnvironmentNamesTheSimulatedDesktop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string path = write_file("facade_solo_desktop.json", R"({
+      "displays": [{"frame": [0, 0, 640, 480], "scale": 1}],
+      "focused_app": 501,
+      "apps": [{"pid": 501, "name": "Solo",
+                "children": [{"role": "AXWindow", "title": "Only", "identifier": "solo.w",
+                              "frame": [10, 20, 300, 200],
+                              "children": [{"role": "AXButton", "title": "Go",
+                                            "frame": [20, 60, 50, 20], "enabled": true,
+                                            "actions": [{"name": "AXPress", "effect": "none"}]}]}]}]
+    })");
+    EXPECT_EXIT(
+        {
+            setenv("VEMOR_SIMULATED_DESKTOP", path.c_str(), 1);
+            CHILD_CHECK(app_names() == std::vector<std::string>{"Solo"});
+            auto shot = screenshot();
+            CHILD_CHECK(!shot || shot->width == 640);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ProviderDeathTest, AnUnusableDesktopIsTheCreationError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string bad = write_file("facade_bad_desktop.json", "{\n  \"apps\": [\n    {\"pid\": \"x\"}]}");
+    const std::string missing = ::testing::TempDir() + "facade_no_such_desktop.json";
+    EXPECT_EXIT(
+        {
+            setenv("VEMOR_SIMULATED_DESKTOP", bad.c_str(), 1);
+            auto p = provider();
+            CHILD_CHECK(!p);
+            std::fprintf(stderr, "%s\n", p.error().message().c_str());
+            CHILD_CHECK(p.error().message() ==
+                        "Invalid configuration: VEMOR_SIMULATED_DESKTOP: " + bad +
+                            ":3: \"pid\" must be a number");
+            CHILD_CHECK(input_sim().error() == p.error());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            setenv("VEMOR_SIMULATED_DESKTOP", missing.c_str(), 1);
+            auto p = provider();
+            CHILD_CHECK(!p && p.error().message() ==
+                                  "Invalid configuration: VEMOR_SIMULATED_DESKTOP: " + missing +
+                                      ": cannot be read: No such file or directory");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(DesktopJson, MessagesNameTheLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "d:1: unexpected end of input"},
+        {"{\"os_version\": \"abc", "d:1: unexpected end of input"},
+        {"{\"apps\": [\n{\"pid\": 1}]}", "d:2: an application needs a \"name\""},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\",\n \"frame\": [1, 2, 3]}]}",
+         "d:2: \"frame\" must be an array of 4 numbers"},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"children\": [\n{\"rol\": \"AXButton\"}]}]}",
+         "d:2: unknown key \"rol\" in an element"},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\"},\n\n {\"pid\": 1, \"name\": \"B\"}]}",
+         "d:3: pid 1 is used by two applications"},
+        {"{\"apps\": [{\"pid\": 0, \"name\": \"A\"}]}", "d:1: \"pid\" must be a positive process id"},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"actions\": [\n{\"name\": \"AXPress\",\n "
+         "\"effect\": \"explode\"}]}]}",
+         "d:3: unknown effect \"explode\""},
+        {"{\"base\": \"custom\"}", "d:1: \"base\" must be \"empty\" or \"default\""},
+        {"{\"trusted\": true,\n}", "d:2: expected a quoted key"},
+        {"{\"os_version\": \"a\\qb\"}", "d:1: invalid escape in a string"},
+        {"{\"os_version\": \"\\ud800\"}", "d:1: unpaired surrogate in a \\u escape"},
+        {"{\"os_version\": \"\xff\"}", "d:1: a string is not valid UTF-8"},
+        {"{\"focused_app\": 01}", "d:1: invalid number"},
+        {"{} {}", "d:1: unexpected text after the desktop description"},
+        {"{\"apps\": [\n", "d:2: unexpected end of input"},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"value\": {\"dot\": [1, 2]}}]}",
+         "d:1: unknown tagged value \"dot\" (expected point, size, rect, range or link)"},
+        {std::string(5000, '[') + std::string(5000, ']'),
+         "d:1: the desktop description must be an object"},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"value\": " + std::string(5000, '[') + "}]}",
+         "d:1: nesting deeper than 4096 levels"},
+    };
+    for (const auto& [json, message] : cases) {
+        auto spec = standin::parse_desktop_json(json, "d");
+        ASSERT_FALSE(spec) << message;
+        EXPECT_EQ(spec.error(), message);
+    }
+}
+
+TEST(DesktopJson, ReadsElementsValuesAndTheDefaultBase) {
+    auto spec = standin::parse_desktop_json(R"({
+      "base": "default", "trusted": false, "os_version": null,
+      "apps": [{"pid": 150, "name": "Writer", "focused_element": "w.text",
+                "children": [{"role": "AXWindow", "identifier": "w", "frame": [1, 2, 3, 4],
+                  "attributes": {"AXRange": {"range": [1, 2]}, "AXList": [1, 2.5, "x", null],
+                                 "AXParentLink": {"link": "w"}},
+                  "settable": ["AXSize"],
+                  "actions": ["AXRaise", {"name": "AXPress", "effect": "increment", "step": 5},
+                              {"name": "AXCancel", "set": {"target": "w", "attribute": "AXTitle",
+                                                           "value": "gone \u00e9\ud83d\ude00"}}],
+                  "children": [{"role": "AXTextArea", "identifier": "w.text", "focusable": true}]}]}]
+    })",
+                                            "d");
+    ASSERT_TRUE(spec) << spec.error();
+    EXPECT_FALSE(spec->trusted);
+    EXPECT_FALSE(spec->os_version);
+    EXPECT_EQ(spec->apps.size(), 6u);  // TextEdit (150) replaced by Writer
+    const standin::AppSpec& writer = spec->apps.back();
+    EXPECT_EQ(writer.name, "Writer");
+    const standin::ElementSpec& window = writer.element.children.at(0);
+    EXPECT_EQ(window.attributes.at("AXRange"), standin::Value(CFRange{1, 2}));
+    EXPECT_EQ(window.attributes.at("AXList"),
+              standin::Value(standin::Value::List{std::int64_t{1}, 2.5, "x", standin::NoValue{}}));
+    EXPECT_EQ(window.actions.at(1).effect.kind, standin::Effect::Kind::Increment);
+    EXPECT_EQ(window.actions.at(1).effect.step, 5.0);
+    EXPECT_EQ(window.actions.at(2).effect.value, standin::Value("gone é😀"));
+    EXPECT_TRUE(window.children.at(0).settable.count("AXFocused"));
+    // The replaced application's window-list entries go; the new one's window is in front.
+    EXPECT_EQ(spec->window_list.front().window, "w");
+    for (const auto& entry : spec->window_list)
+        EXPECT_NE(entry.window, std::optional<std::string>("textedit.window"));
+}
+
+}  // namespace
+}  // namespace vemor::facade
