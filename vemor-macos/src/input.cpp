@@ -2,6 +2,8 @@
 // which adds the flags of the modifier keys this provider holds down.
 #include "vemor/macos/input.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -11,8 +13,6 @@
 #include <thread>
 #include <type_traits>
 #include <utility>
-
-#include <fmt/format.h>
 
 #include "vemor/text.hpp"
 
@@ -99,13 +99,13 @@ std::u16string to_utf16(std::u32string_view chars) {
 
 // HIToolbox key codes of the US keyboard's unshifted characters.
 constexpr std::array<std::pair<char32_t, std::uint16_t>, 47> kCharCodes{{
-    {U'a', 0x00},  {U'b', 0x0B}, {U'c', 0x08}, {U'd', 0x02}, {U'e', 0x0E}, {U'f', 0x03},
-    {U'g', 0x05},  {U'h', 0x04}, {U'i', 0x22}, {U'j', 0x26}, {U'k', 0x28}, {U'l', 0x25},
-    {U'm', 0x2E},  {U'n', 0x2D}, {U'o', 0x1F}, {U'p', 0x23}, {U'q', 0x0C}, {U'r', 0x0F},
-    {U's', 0x01},  {U't', 0x11}, {U'u', 0x20}, {U'v', 0x09}, {U'w', 0x0D}, {U'x', 0x07},
-    {U'y', 0x10},  {U'z', 0x06}, {U'0', 0x1D}, {U'1', 0x12}, {U'2', 0x13}, {U'3', 0x14},
-    {U'4', 0x15},  {U'5', 0x17}, {U'6', 0x16}, {U'7', 0x1A}, {U'8', 0x1C}, {U'9', 0x19},
-    {U'\'', 0x27}, {U',', 0x2B}, {U'-', 0x1B}, {U'.', 0x2F}, {U'/', 0x2C}, {U';', 0x29},
+    {U'a', 0x00},  {U'b', 0x0B}, {U'c', 0x08},  {U'd', 0x02}, {U'e', 0x0E}, {U'f', 0x03},
+    {U'g', 0x05},  {U'h', 0x04}, {U'i', 0x22},  {U'j', 0x26}, {U'k', 0x28}, {U'l', 0x25},
+    {U'm', 0x2E},  {U'n', 0x2D}, {U'o', 0x1F},  {U'p', 0x23}, {U'q', 0x0C}, {U'r', 0x0F},
+    {U's', 0x01},  {U't', 0x11}, {U'u', 0x20},  {U'v', 0x09}, {U'w', 0x0D}, {U'x', 0x07},
+    {U'y', 0x10},  {U'z', 0x06}, {U'0', 0x1D},  {U'1', 0x12}, {U'2', 0x13}, {U'3', 0x14},
+    {U'4', 0x15},  {U'5', 0x17}, {U'6', 0x16},  {U'7', 0x1A}, {U'8', 0x1C}, {U'9', 0x19},
+    {U'\'', 0x27}, {U',', 0x2B}, {U'-', 0x1B},  {U'.', 0x2F}, {U'/', 0x2C}, {U';', 0x29},
     {U'=', 0x18},  {U'[', 0x21}, {U'\\', 0x2A}, {U']', 0x1E}, {U'`', 0x32},
 }};
 
@@ -132,25 +132,44 @@ Result<std::uint16_t> vk_for(const Key& key) {
                 "for arbitrary characters",
                 shown)});
         }
-        case Key::Shift: return 0x38;
-        case Key::Ctrl: return 0x3B;
-        case Key::Alt: return 0x3A;
-        case Key::Meta: return 0x37;
-        case Key::Enter: return 0x24;
-        case Key::Escape: return 0x35;
-        case Key::Backspace: return 0x33;
-        case Key::Tab: return 0x30;
-        case Key::Space: return 0x31;
-        case Key::Delete: return 0x75;
-        case Key::Insert: return 0x72;
-        case Key::ArrowUp: return 0x7E;
-        case Key::ArrowDown: return 0x7D;
-        case Key::ArrowLeft: return 0x7B;
-        case Key::ArrowRight: return 0x7C;
-        case Key::Home: return 0x73;
-        case Key::End: return 0x77;
-        case Key::PageUp: return 0x74;
-        case Key::PageDown: return 0x79;
+        case Key::Shift:
+            return 0x38;
+        case Key::Ctrl:
+            return 0x3B;
+        case Key::Alt:
+            return 0x3A;
+        case Key::Meta:
+            return 0x37;
+        case Key::Enter:
+            return 0x24;
+        case Key::Escape:
+            return 0x35;
+        case Key::Backspace:
+            return 0x33;
+        case Key::Tab:
+            return 0x30;
+        case Key::Space:
+            return 0x31;
+        case Key::Delete:
+            return 0x75;
+        case Key::Insert:
+            return 0x72;
+        case Key::ArrowUp:
+            return 0x7E;
+        case Key::ArrowDown:
+            return 0x7D;
+        case Key::ArrowLeft:
+            return 0x7B;
+        case Key::ArrowRight:
+            return 0x7C;
+        case Key::Home:
+            return 0x73;
+        case Key::End:
+            return 0x77;
+        case Key::PageUp:
+            return 0x74;
+        case Key::PageDown:
+            return 0x79;
         case Key::F:
             if (key.number >= 1 && key.number <= kFunctionCodes.size()) {
                 return kFunctionCodes[key.number - 1];
@@ -163,11 +182,16 @@ Result<std::uint16_t> vk_for(const Key& key) {
 
 std::uint64_t modifier_flag(const Key& key) {
     switch (key.kind) {
-        case Key::Shift: return kCGEventFlagMaskShift;
-        case Key::Ctrl: return kCGEventFlagMaskControl;
-        case Key::Alt: return kCGEventFlagMaskAlternate;
-        case Key::Meta: return kCGEventFlagMaskCommand;
-        default: return 0;
+        case Key::Shift:
+            return kCGEventFlagMaskShift;
+        case Key::Ctrl:
+            return kCGEventFlagMaskControl;
+        case Key::Alt:
+            return kCGEventFlagMaskAlternate;
+        case Key::Meta:
+            return kCGEventFlagMaskCommand;
+        default:
+            return 0;
     }
 }
 
@@ -253,8 +277,8 @@ Result<void> MacOSInputProvider::key_up(const Key& key) const {
 Result<void> MacOSInputProvider::type_text(std::string_view text) const {
     const std::u32string chars = text::decode_utf8(text);
     for (std::size_t start = 0; start < chars.size(); start += kMaxChunkCharacters) {
-        const std::u16string chunk = to_utf16(
-            std::u32string_view(chars).substr(start, kMaxChunkCharacters));
+        const std::u16string chunk =
+            to_utf16(std::u32string_view(chars).substr(start, kMaxChunkCharacters));
         for (bool down : {true, false}) {
             Event e = VEMOR_TRY(keyboard_event(0, down));
             CGEventKeyboardSetUnicodeString(e.get(), chunk.size(),

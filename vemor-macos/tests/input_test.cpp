@@ -53,16 +53,16 @@ sd::Value attribute_of(pid_t pid, const std::string& identifier, const std::stri
 
 TEST(MacOSKeyCodes, NamedKeysCharactersAndFunctionKeys) {
     const std::pair<Key, std::uint16_t> cases[] = {
-        {Key{Key::Shift}, 0x38},     {Key{Key::Ctrl}, 0x3B},     {Key{Key::Alt}, 0x3A},
-        {Key{Key::Meta}, 0x37},      {Key{Key::Enter}, 0x24},    {Key{Key::Escape}, 0x35},
-        {Key{Key::Backspace}, 0x33}, {Key{Key::Tab}, 0x30},      {Key{Key::Space}, 0x31},
-        {Key{Key::Delete}, 0x75},    {Key{Key::Insert}, 0x72},   {Key{Key::ArrowUp}, 0x7E},
-        {Key{Key::ArrowDown}, 0x7D}, {Key{Key::ArrowLeft}, 0x7B}, {Key{Key::ArrowRight}, 0x7C},
-        {Key{Key::Home}, 0x73},      {Key{Key::End}, 0x77},      {Key{Key::PageUp}, 0x74},
-        {Key{Key::PageDown}, 0x79},  {Key::character(U'a'), 0x00}, {Key::character(U'z'), 0x06},
-        {Key::character(U'0'), 0x1D}, {Key::character(U'9'), 0x19}, {Key::character(U'\\'), 0x2A},
+        {Key{Key::Shift}, 0x38},      {Key{Key::Ctrl}, 0x3B},        {Key{Key::Alt}, 0x3A},
+        {Key{Key::Meta}, 0x37},       {Key{Key::Enter}, 0x24},       {Key{Key::Escape}, 0x35},
+        {Key{Key::Backspace}, 0x33},  {Key{Key::Tab}, 0x30},         {Key{Key::Space}, 0x31},
+        {Key{Key::Delete}, 0x75},     {Key{Key::Insert}, 0x72},      {Key{Key::ArrowUp}, 0x7E},
+        {Key{Key::ArrowDown}, 0x7D},  {Key{Key::ArrowLeft}, 0x7B},   {Key{Key::ArrowRight}, 0x7C},
+        {Key{Key::Home}, 0x73},       {Key{Key::End}, 0x77},         {Key{Key::PageUp}, 0x74},
+        {Key{Key::PageDown}, 0x79},   {Key::character(U'a'), 0x00},  {Key::character(U'z'), 0x06},
+        {Key::character(U'0'), 0x1D}, {Key::character(U'9'), 0x19},  {Key::character(U'\\'), 0x2A},
         {Key::character(U'`'), 0x32}, {Key::character(U'\''), 0x27}, {Key::character(U'/'), 0x2C},
-        {Key::function(1), 0x7A},    {Key::function(12), 0x6F},  {Key::function(20), 0x5A},
+        {Key::function(1), 0x7A},     {Key::function(12), 0x6F},     {Key::function(20), 0x5A},
     };
     for (const auto& [key, code] : cases) {
         auto got = input::vk_for(key);
@@ -106,11 +106,16 @@ TEST_F(MacOSInputTest, HeldShiftIsCarriedUntilReleased) {
 
     const auto events = sd::posted_events();
     const std::vector<std::pair<CGEventType, CGEventFlags>> expected = {
-        {kCGEventKeyDown, kShift},        {kCGEventMouseMoved, kShift},
-        {kCGEventLeftMouseDown, kShift},  {kCGEventLeftMouseUp, kShift},
-        {kCGEventMouseMoved, kShift},     {kCGEventLeftMouseDown, kShift},
-        {kCGEventLeftMouseUp, kShift},    {kCGEventMouseMoved, 0},
-        {kCGEventKeyUp, 0},               {kCGEventMouseMoved, 0},
+        {kCGEventKeyDown, kShift},
+        {kCGEventMouseMoved, kShift},
+        {kCGEventLeftMouseDown, kShift},
+        {kCGEventLeftMouseUp, kShift},
+        {kCGEventMouseMoved, kShift},
+        {kCGEventLeftMouseDown, kShift},
+        {kCGEventLeftMouseUp, kShift},
+        {kCGEventMouseMoved, 0},
+        {kCGEventKeyUp, 0},
+        {kCGEventMouseMoved, 0},
     };
     ASSERT_EQ(events.size(), expected.size());
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -211,8 +216,8 @@ TEST_F(MacOSInputTest, DragsStepEvery16MillisecondsAndEndOnTheTarget) {
 TEST_F(MacOSInputTest, DragStepsRoundHalvesAwayFromZero) {
     Recorded r;
     // 64 ms: four steps of a quarter; 2 * 0.25 * -10 = -5 exactly, 1 * 0.25 * -10 = -2.5.
-    ASSERT_TRUE(r.input.pointer_drag({10, 0}, {0, 10}, MouseButton::Left,
-                                     std::chrono::milliseconds(64)));
+    ASSERT_TRUE(
+        r.input.pointer_drag({10, 0}, {0, 10}, MouseButton::Left, std::chrono::milliseconds(64)));
     const auto events = sd::posted_events();
     ASSERT_EQ(events.size(), 7u);
     const std::vector<std::pair<double, double>> expected = {{7, 3}, {5, 5}, {2, 8}, {0, 10}};
@@ -278,10 +283,15 @@ TEST_F(MacOSInputTest, EventsThatCannotBeCreatedAreErrors) {
         std::size_t posted;
     };
     const Case cases[] = {
-        {"CGEventCreateMouseEvent", 1, [](auto& i) { return i.pointer_move({1, 2}); },
+        {"CGEventCreateMouseEvent", 1,
+         [](auto& i) {
+             return i.pointer_move({1, 2});
+         },
          Error::Platform{-1, "CGEventCreateMouseEvent failed (type=5)"}, 0},
         {"CGEventCreateMouseEvent", 3,
-         [](auto& i) { return i.pointer_click({1, 2}, MouseButton::Right, 2); },
+         [](auto& i) {
+             return i.pointer_click({1, 2}, MouseButton::Right, 2);
+         },
          Error::Platform{-1, "CGEventCreateMouseEvent failed (type=4)"}, 2},
         // The press stays down when a step fails.
         {"CGEventCreateMouseEvent", 4,
@@ -289,7 +299,10 @@ TEST_F(MacOSInputTest, EventsThatCannotBeCreatedAreErrors) {
              return i.pointer_drag({0, 0}, {9, 9}, MouseButton::Middle, Duration::zero());
          },
          Error::Platform{-1, "CGEventCreateMouseEvent failed (type=26)"}, 3},
-        {"CGEventCreateScrollWheelEvent", 1, [](auto& i) { return i.pointer_scroll({1, 2}, 0, 1); },
+        {"CGEventCreateScrollWheelEvent", 1,
+         [](auto& i) {
+             return i.pointer_scroll({1, 2}, 0, 1);
+         },
          Error::Platform{-1, "CGEventCreateScrollWheelEvent failed"}, 1},
         {"CGEventCreateKeyboardEvent", 1, [](auto& i) { return i.key_down(Key{Key::Shift}); },
          Error::Platform{-1, "CGEventCreateKeyboardEvent failed"}, 0},
@@ -339,8 +352,8 @@ TEST_F(MacOSInputTest, AClickPressesWhatItLandsOnAndTheApplicationTells) {
     safe_cf_run_loop_add_source(source);
 
     MacOSInputProvider input;
-    ASSERT_TRUE(input.pointer_click(centre_of(pids::kTextEdit, "textedit.italic"),
-                                    MouseButton::Left, 1));
+    ASSERT_TRUE(
+        input.pointer_click(centre_of(pids::kTextEdit, "textedit.italic"), MouseButton::Left, 1));
     EXPECT_EQ(attribute_of(pids::kTextEdit, "textedit.italic", "AXValue"), sd::Value(1));
     // Pressed and released through the pointer where it was moved to.
     ASSERT_TRUE(input.pointer_move(centre_of(pids::kTextEdit, "textedit.save")));
@@ -354,16 +367,17 @@ TEST_F(MacOSInputTest, AClickPressesWhatItLandsOnAndTheApplicationTells) {
     ASSERT_TRUE(input.pointer_click({315, 140}, MouseButton::Left, 2));
     EXPECT_EQ(attribute_of(pids::kTextEdit, "textedit.bold", "AXValue"), sd::Value(0));
     // What the front window covers cannot be clicked.
-    ASSERT_TRUE(input.pointer_click(centre_of(pids::kSettings, "settings.apply"),
-                                    MouseButton::Left, 1));
+    ASSERT_TRUE(
+        input.pointer_click(centre_of(pids::kSettings, "settings.apply"), MouseButton::Left, 1));
     EXPECT_EQ(attribute_of(pids::kSettings, "settings.status", "AXValue"), sd::Value(""));
 
     safe_cf_run_loop_run_in_mode(0, false);
     safe_cf_run_loop_remove_source(source);
     safe_cf_release(observer);
-    EXPECT_EQ(received.lines, (std::vector<std::string>{
-                                  "AXValueChanged textedit.italic", "AXValueChanged textedit.status",
-                                  "AXValueChanged textedit.bold", "AXValueChanged textedit.bold"}));
+    EXPECT_EQ(received.lines,
+              (std::vector<std::string>{
+                  "AXValueChanged textedit.italic", "AXValueChanged textedit.status",
+                  "AXValueChanged textedit.bold", "AXValueChanged textedit.bold"}));
 }
 
 TEST_F(MacOSInputTest, TypingGoesIntoTheFocusedTextField) {
@@ -396,19 +410,19 @@ TEST_F(MacOSInputTest, TheWheelScrollsTheAreaUnderThePointer) {
     spec.apps.push_back(sd::AppSpec{
         .pid = 901,
         .name = "Reader",
-        .element = ElementSpec().child(
-            ElementSpec("AXWindow")
-                .identifier("reader.window")
-                .frame(0, 0, 400, 300)
-                .child(ElementSpec("AXScrollArea")
-                           .identifier("reader.scroll")
-                           .frame(0, 0, 200, 100)
-                           .child(ElementSpec("AXGroup")
-                                      .identifier("reader.page")
-                                      .frame(0, 0, 200, 400)
-                                      .child(ElementSpec("AXStaticText")
-                                                 .identifier("reader.line")
-                                                 .frame(0, 40, 200, 20))))),
+        .element =
+            ElementSpec().child(ElementSpec("AXWindow")
+                                    .identifier("reader.window")
+                                    .frame(0, 0, 400, 300)
+                                    .child(ElementSpec("AXScrollArea")
+                                               .identifier("reader.scroll")
+                                               .frame(0, 0, 200, 100)
+                                               .child(ElementSpec("AXGroup")
+                                                          .identifier("reader.page")
+                                                          .frame(0, 0, 200, 400)
+                                                          .child(ElementSpec("AXStaticText")
+                                                                     .identifier("reader.line")
+                                                                     .frame(0, 40, 200, 20))))),
     });
     sd::ScopedDesktop desktop(spec);
     MacOSInputProvider input;
@@ -416,7 +430,7 @@ TEST_F(MacOSInputTest, TheWheelScrollsTheAreaUnderThePointer) {
         return sd::attribute(*sd::find_element(901, id), "AXPosition")->get<CGPoint>()->y;
     };
     const std::pair<std::int32_t, double> steps[] = {
-        {-3, -30},   // content moves up by three lines
+        {-3, -30},     // content moves up by three lines
         {-100, -300},  // no further than its end
         {5, -250},
         {40, 0},  // no further than its start

@@ -72,15 +72,15 @@ void scroll_area(ElementId area, double dx, double dy) {
         }
         const double x0 = std::min(content->origin.x, f->origin.x);
         const double y0 = std::min(content->origin.y, f->origin.y);
-        const double x1 = std::max(content->origin.x + content->size.width,
-                                   f->origin.x + f->size.width);
-        const double y1 = std::max(content->origin.y + content->size.height,
-                                   f->origin.y + f->size.height);
+        const double x1 =
+            std::max(content->origin.x + content->size.width, f->origin.x + f->size.width);
+        const double y1 =
+            std::max(content->origin.y + content->size.height, f->origin.y + f->size.height);
         content = CGRect{{x0, y0}, {x1 - x0, y1 - y0}};
     }
     if (!content) return;
-    const double sx = allowed_shift(dx, view->origin.x, view->size.width, content->origin.x,
-                                    content->size.width);
+    const double sx =
+        allowed_shift(dx, view->origin.x, view->size.width, content->origin.x, content->size.width);
     const double sy = allowed_shift(dy, view->origin.y, view->size.height, content->origin.y,
                                     content->size.height);
     if (sx != 0.0 || sy != 0.0) move_content(area, sx, sy);
@@ -112,8 +112,7 @@ void act_on_posted_event(const PostedEvent& e) {
             break;
         case kCGEventScrollWheel: {
             const double unit = e.scroll_unit == kCGScrollEventUnitLine ? kPointsPerLine : 1.0;
-            for (ElementId x = element_at_point(e.location); x != 0;
-                 x = parent_of(x).value_or(0)) {
+            for (ElementId x = element_at_point(e.location); x != 0; x = parent_of(x).value_or(0)) {
                 if (element_role(x) == "AXScrollArea") {
                     scroll_area(x, e.wheel2 * unit, e.wheel1 * unit);
                     break;

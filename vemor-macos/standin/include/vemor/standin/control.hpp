@@ -361,6 +361,10 @@ struct PostedEvent {
     std::int32_t wheel2 = 0;
     CGScrollEventUnit scroll_unit = kCGScrollEventUnitPixel;
 };
+// Posting an event also acts on the desktop where the event's own location says: a left press
+// and release over one element press it (after activating its application and window and
+// focusing it), a key-down carrying text types into the focused text, and the wheel scrolls the
+// content of the scroll area under the pointer (see input_effects.cpp).
 std::vector<PostedEvent> posted_events();
 void clear_posted_events();
 CGPoint pointer_location();
