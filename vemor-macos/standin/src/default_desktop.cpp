@@ -254,8 +254,10 @@ AppSpec finder() {
                     .settable_attr("AXSelected", false)
                     .child(label(name, {}, 130, y + 2, 200));
         // Folders open and close in place.
-        if (std::string_view(name) != "Readme.txt")
-            row = std::move(row).settable_attr("AXExpanded", false);
+        if (std::string_view(name) != "Readme.txt") {
+            row.attributes["AXExpanded"] = Value(false);
+            row.settable.insert("AXExpanded");
+        }
         std::move(rows).child(std::move(row));
         y += 22;
     }
