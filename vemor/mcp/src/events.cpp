@@ -54,7 +54,6 @@ std::uint64_t whole_ms(Duration d) {
 }
 
 void spawn_drainer(DrainerState state) noexcept {
-    pthread_setname_np(pthread_self(), kThreadName);
     Shared& shared = *state.shared;
     try {
         for (;;) {
@@ -167,6 +166,13 @@ void Registry::sweep() {
     for (const auto& entry : removed) entry->shut_down();
 }
 
+std::optional<bool> Registry::live(std::string_view id) const {
+    std::shared_ptr<Entry> entry = find(id);
+    if (!entry) return std::nullopt;
+    std::lock_guard lock(entry->shared()->mutex);
+    return entry->shared()->queue.live;
+}
+
 std::shared_ptr<Entry> Registry::find(std::string_view id) const {
     std::lock_guard lock(mutex_);
     for (const auto& entry : entries_)
@@ -221,6 +227,8 @@ cli::CliResult<Json> Registry::start(std::string application, std::optional<std:
         return cli::fail_cli(platform_error(
             0, fmt::format("could not start the event drainer thread: {}", e.what())));
     }
+    // Named from here, so that the name is in place when `start` returns.
+    pthread_setname_np(drainer.native_handle(), kThreadName);
     auto entry = std::make_shared<Entry>(id, application, pid, shared, start, std::move(drainer));
     {
         std::lock_guard lock(mutex_);

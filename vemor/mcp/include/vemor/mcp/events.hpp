@@ -134,6 +134,8 @@ public:
     cli::CliError miss(std::string_view id) const;
 
     std::size_t open_count() const;
+    // Whether the open entry's event source is still connected; none when the id is not open.
+    std::optional<bool> live(std::string_view id) const;
 
 private:
     std::shared_ptr<Entry> find(std::string_view id) const;
