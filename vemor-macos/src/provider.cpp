@@ -323,21 +323,4 @@ Result<std::optional<ElementData>> MacOSProvider::get_parent(const ElementData& 
     return std::optional<ElementData>(VEMOR_TRY(build_element_data(parent_element, element.pid)));
 }
 
-// ---- Operations that a later part of the backend provides ----------------------------------
-
-namespace {
-Error not_yet(std::string_view op) {
-    return Error::Unsupported{fmt::format("{} is not available on macOS in this build", op)};
-}
-}  // namespace
-
-Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> MacOSProvider::list_shell_surfaces()
-    const {
-    return fail(not_yet("list_shell_surfaces"));
-}
-
-Result<Subscription> MacOSProvider::subscribe(const ElementData&) const {
-    return fail(not_yet("subscribe"));
-}
-
 }  // namespace vemor

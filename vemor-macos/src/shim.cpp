@@ -489,6 +489,28 @@ int32_t safe_cf_run_loop_run_in_mode(double seconds, bool return_after_source_ha
     });
 }
 
+CFRunLoopObserverRef safe_cf_run_loop_observer_create(CFOptionFlags activities, bool repeats,
+                                                      CFRunLoopObserverCallBack callout,
+                                                      void* info) {
+    return guarded<CFRunLoopObserverRef>(nullptr, [&] {
+        CFRunLoopObserverContext context{0, info, nullptr, nullptr, nullptr};
+        return CFRunLoopObserverCreate(kCFAllocatorDefault, activities, repeats, 0, callout,
+                                       &context);
+    });
+}
+
+void safe_cf_run_loop_add_observer(CFRunLoopObserverRef observer) {
+    if (observer == nullptr) return;
+    guarded_void(
+        [&] { CFRunLoopAddObserver(CFRunLoopGetCurrent(), observer, kCFRunLoopDefaultMode); });
+}
+
+void safe_cf_run_loop_remove_observer(CFRunLoopObserverRef observer) {
+    if (observer == nullptr) return;
+    guarded_void(
+        [&] { CFRunLoopRemoveObserver(CFRunLoopGetCurrent(), observer, kCFRunLoopDefaultMode); });
+}
+
 // --- Screen capture ------------------------------------------------------------------------
 
 int32_t safe_cg_capture_rgba(int32_t region, uint8_t** out_pixels, uint32_t* out_width,

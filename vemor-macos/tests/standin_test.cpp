@@ -325,18 +325,33 @@ TEST_F(StandinDesktopTest, ObserversDeliverOnTheirRunLoop) {
     EXPECT_EQ(sd::notification_registrations(pids::kTextEdit), 0u);
 }
 
-TEST_F(StandinDesktopTest, RunLoopsWithoutSourcesOrStoppedEarlyReturnAtOnce) {
+void stop_on_entry(CFRunLoopObserverRef, CFRunLoopActivity activity, void* entries) {
+    ++*static_cast<int*>(entries);
+    EXPECT_EQ(activity, static_cast<CFRunLoopActivity>(kCFRunLoopEntry));
+    safe_cf_run_loop_stop(safe_cf_run_loop_get_current());
+}
+
+TEST_F(StandinDesktopTest, RunLoopsWithoutSourcesReturnAtOnceAndOnlyARunningLoopStops) {
     EXPECT_EQ(safe_cf_run_loop_run_in_mode(10, false), kCFRunLoopRunFinished);
     AXObserverRef observer = nullptr;
     ASSERT_EQ(safe_ax_observer_create(pids::kNotes, on_notification, &observer), 0);
+    int entries = 0;
+    CFRunLoopObserverRef entry =
+        safe_cf_run_loop_observer_create(kCFRunLoopEntry, true, stop_on_entry, &entries);
+    ASSERT_NE(entry, nullptr);
     std::thread t([&] {
         safe_cf_run_loop_add_source(safe_ax_observer_get_run_loop_source(observer));
-        // A stop that comes before the run ends the next run at once.
+        safe_cf_run_loop_add_observer(entry);
+        // The stop flag belongs to a run: a stop before the run is lost, and the run ends only
+        // through the stop its entry observer makes.
         safe_cf_run_loop_stop(safe_cf_run_loop_get_current());
         safe_cf_run_loop_run();
+        EXPECT_EQ(entries, 1);
+        safe_cf_run_loop_remove_observer(entry);
         EXPECT_EQ(safe_cf_run_loop_run_in_mode(0.001, false), kCFRunLoopRunTimedOut);
     });
     t.join();
+    safe_cf_release(entry);
     safe_cf_release(observer);
 }
 

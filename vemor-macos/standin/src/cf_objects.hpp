@@ -22,6 +22,7 @@ enum : CFTypeID {
     kTypeIdString = 7,
     kTypeIdRunLoop = 43,
     kTypeIdRunLoopSource = 46,
+    kTypeIdRunLoopObserver = 47,
     kTypeIdAXUIElement = 501,
     kTypeIdAXObserver = 502,
     kTypeIdAXValue = 503,

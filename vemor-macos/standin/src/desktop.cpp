@@ -352,6 +352,17 @@ bool derived(State& s, Node& n, const std::string& name, Value& out) {
             out = Value(s.focused_app == n.pid);
             return true;
         }
+        // The application's own menu bar: its first AXMenuBar child (an extras bar is unlisted).
+        if (name == "AXMenuBar" && !n.attrs.count(name)) {
+            for (ElementId k : n.children) {
+                Node* c = node_of(s, k);
+                if (c != nullptr && c->listed && role_of(*c) == "AXMenuBar") {
+                    out = Value(ElementRef{k});
+                    return true;
+                }
+            }
+            return false;
+        }
         return false;
     }
     if (name == "AXWindow" || name == "AXTopLevelUIElement") {
@@ -405,7 +416,7 @@ std::vector<std::string> attribute_names(State& s, Node& n) {
         "AXFocusedUIElement",  "AXFrontmost",        "AXWindow",
         "AXTopLevelUIElement", "AXCloseButton",      "AXMinimizeButton",
         "AXZoomButton",        "AXFullScreenButton", "AXMain",
-        "AXSelectedChildren"};
+        "AXSelectedChildren",  "AXMenuBar"};
     for (const char* c : kCandidates) {
         Value ignored;
         if (std::find(names.begin(), names.end(), c) == names.end() && derived(s, n, c, ignored)) {
@@ -1488,6 +1499,9 @@ ElementId add_element(ElementId parent, const ElementSpec& spec, int index) {
         for (auto& [k, v] : n.attrs) resolve_links(s, pid, v);
         return true;
     });
+    // The application tells its observers of a window it opens.
+    if (Node* n = node_of(s, id); n != nullptr && is_window_role(role_of(*n)))
+        post(s, id, "AXWindowCreated");
     return id;
 }
 
@@ -1658,13 +1672,17 @@ void set_focused_application(pid_t pid) {
 void set_focused_window(pid_t pid, std::optional<ElementId> window) {
     Lock lock(desktop_mutex());
     AppState* app = app_of(state(), pid);
-    if (app != nullptr) app->focused_window = window.value_or(0);
+    if (app == nullptr) return;
+    const ElementId before = std::exchange(app->focused_window, window.value_or(0));
+    if (window && *window != before) post(state(), *window, "AXFocusedWindowChanged");
 }
 
 void set_focused_element(pid_t pid, std::optional<ElementId> element) {
     Lock lock(desktop_mutex());
     AppState* app = app_of(state(), pid);
-    if (app != nullptr) app->focused_element = element.value_or(0);
+    if (app == nullptr) return;
+    const ElementId before = std::exchange(app->focused_element, element.value_or(0));
+    if (element && *element != before) post(state(), *element, "AXFocusedUIElementChanged");
 }
 
 void add_window_entry(const WindowEntrySpec& entry, int index) {

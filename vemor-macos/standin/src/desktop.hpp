@@ -71,6 +71,25 @@ public:
 
 class RunLoopObject;
 
+// A run-loop observer (CFRunLoopObserverCreate): a callout for the loop's activities.
+class RunLoopObserverObject final : public CFObject {
+public:
+    static constexpr CFTypeID kTypeId = kTypeIdRunLoopObserver;
+    RunLoopObserverObject(CFOptionFlags activities, bool repeats, CFRunLoopObserverCallBack callout,
+                          const CFRunLoopObserverContext* context);
+    ~RunLoopObserverObject() override;
+    // Calls the callout when the observer asks for the activity and is still valid; a
+    // non-repeating observer becomes invalid after its first callout.
+    void fire(CFRunLoopActivity activity);
+
+private:
+    const CFOptionFlags activities_;
+    const bool repeats_;
+    const CFRunLoopObserverCallBack callout_;
+    CFRunLoopObserverContext context_{};
+    std::atomic<bool> valid_{true};
+};
+
 class SourceObject final : public CFObject {
 public:
     static constexpr CFTypeID kTypeId = kTypeIdRunLoopSource;
@@ -98,6 +117,9 @@ public:
     CFRunLoopRunResult run(double seconds, bool return_after_source_handled);
     void stop();
     void wake_up();
+    // Run-loop observers added (each retained once).
+    void add_observer(RunLoopObserverObject* observer);
+    void remove_observer(RunLoopObserverObject* observer);
 
     // Sources added (each retained once); guarded by the desktop mutex.
     std::vector<SourceObject*> sources;
@@ -106,6 +128,7 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::deque<std::function<void(bool)>> queue_;
+    std::vector<RunLoopObserverObject*> observers_;
     bool stop_requested_ = false;
     bool woken_ = false;
     bool retired_ = false;

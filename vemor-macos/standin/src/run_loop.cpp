@@ -70,6 +70,55 @@ void RunLoopObject::retire() {
     }
     for (auto& w : pending) w(false);
     for (SourceObject* s : dropped) s->release();
+    std::vector<RunLoopObserverObject*> observers;
+    {
+        std::lock_guard lock(m_);
+        observers.swap(observers_);
+    }
+    for (RunLoopObserverObject* o : observers) o->release();
+}
+
+void RunLoopObject::add_observer(RunLoopObserverObject* observer) {
+    std::lock_guard lock(m_);
+    // A loop whose thread has ended takes no more observers.
+    if (retired_ || std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
+        return;
+    observer->retain();
+    observers_.push_back(observer);
+}
+
+void RunLoopObject::remove_observer(RunLoopObserverObject* observer) {
+    {
+        std::lock_guard lock(m_);
+        auto it = std::find(observers_.begin(), observers_.end(), observer);
+        if (it == observers_.end()) return;
+        observers_.erase(it);
+    }
+    observer->release();
+}
+
+RunLoopObserverObject::RunLoopObserverObject(CFOptionFlags activities, bool repeats,
+                                             CFRunLoopObserverCallBack callout,
+                                             const CFRunLoopObserverContext* context)
+    : CFObject(kTypeId), activities_(activities), repeats_(repeats), callout_(callout) {
+    if (context != nullptr) {
+        context_ = *context;
+        if (context_.retain != nullptr) context_.info = const_cast<void*>(context_.retain(context_.info));
+    }
+}
+
+RunLoopObserverObject::~RunLoopObserverObject() {
+    if (context_.release != nullptr) context_.release(context_.info);
+}
+
+void RunLoopObserverObject::fire(CFRunLoopActivity activity) {
+    if ((activities_ & activity) == 0 || callout_ == nullptr) return;
+    if (!repeats_) {
+        if (!valid_.exchange(false)) return;
+    } else if (!valid_.load()) {
+        return;
+    }
+    callout_(ref_of<CFRunLoopObserverRef>(this), activity, context_.info);
 }
 
 CFRunLoopRunResult RunLoopObject::run(double seconds, bool return_after_source_handled) {
@@ -79,6 +128,21 @@ CFRunLoopRunResult RunLoopObject::run(double seconds, bool return_after_source_h
         forever ? Clock::time_point::max()
                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(std::max(seconds, 0.0)));
+    if (has_sources(this)) {
+        // A new run: the stop flag belongs to the run, so a stop that came while the loop was
+        // not running is lost. Then the loop is entered, and its entry observers hear of it.
+        std::vector<RunLoopObserverObject*> observers;
+        {
+            std::lock_guard lock(m_);
+            stop_requested_ = false;
+            observers = observers_;
+            for (RunLoopObserverObject* o : observers) o->retain();
+        }
+        for (RunLoopObserverObject* o : observers) {
+            o->fire(kCFRunLoopEntry);
+            o->release();
+        }
+    }
     for (;;) {
         if (!has_sources(this)) {
             std::lock_guard lock(m_);
@@ -209,6 +273,36 @@ void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoop
     }
     if (removed) src->release();
     loop->wake_up();
+}
+
+CFTypeID CFRunLoopObserverGetTypeID(void) { return kTypeIdRunLoopObserver; }
+
+CFRunLoopObserverRef CFRunLoopObserverCreate(CFAllocatorRef, CFOptionFlags activities,
+                                             Boolean repeats, CFIndex,
+                                             CFRunLoopObserverCallBack callout,
+                                             CFRunLoopObserverContext* context) {
+    log_call("CFRunLoopObserverCreate");
+    if (check_fault("CFRunLoopObserverCreate").null) return nullptr;
+    return ref_of<CFRunLoopObserverRef>(
+        new RunLoopObserverObject(activities, repeats != 0, callout, context));
+}
+
+void CFRunLoopAddObserver(CFRunLoopRef rl, CFRunLoopObserverRef observer, CFRunLoopMode) {
+    log_call("CFRunLoopAddObserver");
+    check_fault("CFRunLoopAddObserver");
+    RunLoopObject* loop = loop_of(rl);
+    auto* o = cast<RunLoopObserverObject>(observer);
+    if (loop == nullptr || o == nullptr) return;
+    loop->add_observer(o);
+}
+
+void CFRunLoopRemoveObserver(CFRunLoopRef rl, CFRunLoopObserverRef observer, CFRunLoopMode) {
+    log_call("CFRunLoopRemoveObserver");
+    check_fault("CFRunLoopRemoveObserver");
+    RunLoopObject* loop = loop_of(rl);
+    auto* o = cast<RunLoopObserverObject>(observer);
+    if (loop == nullptr || o == nullptr) return;
+    loop->remove_observer(o);
 }
 
 Boolean CFRunLoopContainsSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {

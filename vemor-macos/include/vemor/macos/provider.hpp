@@ -94,9 +94,21 @@ public:
                                              std::uint32_t max_depth,
                                              std::optional<std::size_t> limit) const override;
 
-    // ---- Not built on macOS yet: answered with `Unsupported` (provider.cpp) ----
+    // ---- Shell surfaces (shell_surfaces.cpp) ----
+    // The frontmost menu bar, the status-item bars, the Dock, the desktop and the shown
+    // status menus, in that order; a fresh scan on every call.
     Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> list_shell_surfaces()
         const override;
+    // The status-item bar of one process, snapshotted under the process name; none when it has
+    // none or its snapshot fails (reported on standard error).
+    std::optional<std::pair<ShellSurfaceKind, ElementData>> status_item_surfaces(
+        const ProcessEntry& process) const;
+    // The menus shown from the status-item bars (pid-sorted), each listed once.
+    Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> shown_status_menu_surfaces(
+        const std::vector<std::pair<ShellSurfaceKind, ElementData>>& status_items) const;
+    // The desktop among the children of the first process named "Finder".
+    Result<std::optional<std::pair<ShellSurfaceKind, ElementData>>> desktop_surface(
+        const std::vector<ProcessEntry>& processes) const;
 
     // ---- Element actions (actions.cpp) ----
     Result<void> press(const ElementData& e) const override;
@@ -128,6 +140,7 @@ public:
     Result<void> resize_to(const ElementData& e, std::uint32_t width,
                            std::uint32_t height) const override;
 
+    // ---- Events (events.cpp): an observer on a run loop of its own thread ----
     Result<Subscription> subscribe(const ElementData& e) const override;
 
     // Number of handles this provider holds (for tests and diagnostics).

@@ -120,6 +120,14 @@ CFRunLoopRef safe_cf_run_loop_get_current(void);
 void safe_cf_run_loop_run(void);
 // CFRunLoopRunInMode in the default mode; 0 after an exception.
 int32_t safe_cf_run_loop_run_in_mode(double seconds, bool return_after_source_handled);
+// A run-loop observer for the given activities (no context callbacks; `info` is passed to the
+// callout as it is); NULL after an exception. The caller releases it.
+CFRunLoopObserverRef safe_cf_run_loop_observer_create(CFOptionFlags activities, bool repeats,
+                                                      CFRunLoopObserverCallBack callout,
+                                                      void* info);
+// CFRunLoopAddObserver / CFRunLoopRemoveObserver on the calling thread's run loop, default mode.
+void safe_cf_run_loop_add_observer(CFRunLoopObserverRef observer);
+void safe_cf_run_loop_remove_observer(CFRunLoopObserverRef observer);
 
 // --- Screen capture ------------------------------------------------------------------------
 

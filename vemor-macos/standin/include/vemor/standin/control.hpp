@@ -256,6 +256,7 @@ ElementId add_application(const AppSpec& app);
 void remove_application(pid_t pid);
 std::optional<ElementId> application_element(pid_t pid);
 // Adds an element under parent at index (-1: last); links resolve within parent's application.
+// A window posts AXWindowCreated.
 ElementId add_element(ElementId parent, const ElementSpec& spec, int index = -1);
 // Removes the element and its subtree; references to any of them become invalid (-25202).
 // With notify, AXUIElementDestroyed is posted for the element first.
@@ -296,6 +297,8 @@ void delay_writes(ElementId id, const std::string& attribute, std::optional<int>
 void invalidate_reference(AXUIElementRef ref);
 
 void set_focused_application(pid_t pid);
+// Focus moved to another window or element posts AXFocusedWindowChanged or
+// AXFocusedUIElementChanged on it, as the application would.
 void set_focused_window(pid_t pid, std::optional<ElementId> window);
 void set_focused_element(pid_t pid, std::optional<ElementId> element);
 

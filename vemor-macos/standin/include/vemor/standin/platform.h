@@ -179,8 +179,8 @@ extern const CFRunLoopMode kCFRunLoopCommonModes;
 CFTypeID CFRunLoopGetTypeID(void);
 CFTypeID CFRunLoopSourceGetTypeID(void);
 CFRunLoopRef CFRunLoopGetCurrent(void);
-// Runs until stopped, or returns at once when the loop has no source. A stop requested while
-// the loop was not running makes the next run return at once.
+// Runs until stopped, or returns at once when the loop has no source. As on the real platform
+// the stop flag belongs to one run: a stop requested while the loop is not running is lost.
 void CFRunLoopRun(void);
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                                       Boolean returnAfterSourceHandled);
@@ -189,6 +189,33 @@ void CFRunLoopWakeUp(CFRunLoopRef rl);
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 Boolean CFRunLoopContainsSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+
+// Run-loop observers: called back on the loop's own thread at the activities they ask for. Only
+// kCFRunLoopEntry is ever reported here (each time a run begins, after its stop flag is reset).
+// An added observer is retained by the loop until removed or until the loop's thread ends.
+typedef struct StandinCFRunLoopObserver* CFRunLoopObserverRef;
+typedef CFOptionFlags CFRunLoopActivity;
+enum {
+    kCFRunLoopEntry = 1UL << 0,
+    kCFRunLoopExit = 1UL << 7,
+    kCFRunLoopAllActivities = 0x0FFFFFFFU
+};
+typedef void (*CFRunLoopObserverCallBack)(CFRunLoopObserverRef observer,
+                                          CFRunLoopActivity activity, void* info);
+typedef struct {
+    CFIndex version;
+    void* info;
+    const void* (*retain)(const void* info);
+    void (*release)(const void* info);
+    CFStringRef (*copyDescription)(const void* info);
+} CFRunLoopObserverContext;
+CFTypeID CFRunLoopObserverGetTypeID(void);
+CFRunLoopObserverRef CFRunLoopObserverCreate(CFAllocatorRef allocator, CFOptionFlags activities,
+                                             Boolean repeats, CFIndex order,
+                                             CFRunLoopObserverCallBack callout,
+                                             CFRunLoopObserverContext* context);
+void CFRunLoopAddObserver(CFRunLoopRef rl, CFRunLoopObserverRef observer, CFRunLoopMode mode);
+void CFRunLoopRemoveObserver(CFRunLoopRef rl, CFRunLoopObserverRef observer, CFRunLoopMode mode);
 
 // ---------------------------------------------------------------------------------------------
 // CoreGraphics geometry

@@ -1,0 +1,125 @@
+// Subscriptions made and dropped from several threads while the desktop keeps notifying, and
+// the shell-surface scan's parallel status-item step from several callers at once.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ax_test_support.hpp"
+#include "vemor/macos/shim.hpp"
+
+namespace vemor::axtest {
+namespace {
+
+namespace pids = sd::default_pids;
+using namespace std::chrono_literals;
+
+class EventThreadsTest : public DesktopTest {
+protected:
+    void SetUp() override { install(sd::default_desktop()); }
+};
+
+// Dropping at once must stop a loop that has only just started: each drop below comes right
+// after its subscribe, while a writer keeps the observed applications busy notifying.
+TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
+    const pid_t observed[] = {pids::kSettings, pids::kTextEdit, pids::kNotes};
+    std::vector<ElementData> apps;
+    for (pid_t pid : observed)
+        apps.push_back(value_of(provider().app_by_pid(static_cast<std::uint32_t>(pid))));
+
+    std::atomic<bool> done{false};
+    std::jthread writer([&] {
+        AXElement check = element(find(pids::kSettings, "settings.scrollbars"));
+        AXElement bold = element(find(pids::kTextEdit, "textedit.bold"));
+        auto press = ax::make_cf_string("AXPress");
+        while (!done.load()) {
+            safe_ax_perform_action(check.get(), static_cast<CFStringRef>(press.get()));
+            safe_ax_perform_action(bold.get(), static_cast<CFStringRef>(press.get()));
+        }
+    });
+
+    MacOSProvider& shared = provider();
+    std::atomic<int> received{0};
+    std::atomic<int> failures{0};
+    {
+        std::vector<std::jthread> subscribers;
+        for (int t = 0; t < 4; ++t) {
+            subscribers.emplace_back([&, t] {
+                for (int i = 0; i < 20; ++i) {
+                    auto sub = shared.subscribe(apps[static_cast<std::size_t>(t + i) % 3]);
+                    if (!sub) {
+                        ++failures;
+                        continue;
+                    }
+                    // Every other one takes an event first, so drops also meet a loop that is
+                    // busy delivering.
+                    if (i % 2 == 0 && sub->try_recv()) ++received;
+                }
+            });
+        }
+    }
+    // One more that is certain to see an event before it goes.
+    {
+        auto sub = provider().subscribe(apps[0]);
+        ASSERT_TRUE(sub) << error_text(sub);
+        auto status = sub->recv_status(10s);
+        EXPECT_EQ(status.kind, RecvStatus::Kind::Event);
+    }
+    done = true;
+    writer.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(sd::notification_registrations(), 0u);
+}
+
+// Status items are read on the shared pool, one task per process, from several callers at
+// once, over applications that answer one request at a time: every caller gets the same pid
+// order and every platform object is released.
+TEST_F(EventThreadsTest, ParallelStatusItemsFromSeveralCallers) {
+    constexpr int kProcesses = 12;
+    std::vector<sd::AppSpec> apps;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kProcesses; ++i) {
+        // Listed in descending pid order, so that sorting is needed.
+        const pid_t pid = 900 - i;
+        const std::string id = fmt::format("extras{}", pid);
+        sd::AppSpec a = app(pid, fmt::format("Extras{}", pid), {});
+        a.element = ElementSpec("AXApplication")
+                        .attr("AXExtrasMenuBar", sd::Link{id})
+                        .child(ElementSpec("AXMenuBar").identifier(id).frame(0, 0, 50, 24).unlisted());
+        a.window_entries = false;
+        apps.push_back(std::move(a));
+    }
+    sd::DesktopSpec d = desktop(std::move(apps));
+    d.focused_app = 0;
+    for (int i = 0; i < kProcesses; ++i)
+        d.window_list.push_back({.pid = sd::Value(std::int64_t{900 - i}),
+                                 .owner_name = sd::Value(fmt::format("Extras{}", 900 - i)),
+                                 .layer = sd::Value(0)});
+    for (int i = kProcesses - 1; i >= 0; --i)
+        expected.push_back(fmt::format("Extras{} {}", 900 - i, 900 - i));
+    install(d);
+    for (int i = 0; i < kProcesses; ++i) sd::set_latency(900 - i, 50us);
+
+    MacOSProvider& shared = provider();  // one provider, made before the callers start
+    std::atomic<int> mismatches{0};
+    {
+        std::vector<std::jthread> callers;
+        for (int t = 0; t < 3; ++t) {
+            callers.emplace_back([&] {
+                for (int round = 0; round < 4; ++round) {
+                    auto found = shared.list_shell_surfaces();
+                    std::vector<std::string> got;
+                    if (found)
+                        for (const auto& [kind, data] : *found)
+                            got.push_back(fmt::format("{} {}", data.name.value_or(""),
+                                                      data.pid.value_or(0)));
+                    if (got != expected) ++mismatches;
+                }
+            });
+        }
+    }
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+}  // namespace
+}  // namespace vemor::axtest
