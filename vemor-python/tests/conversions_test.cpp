@@ -13,6 +13,7 @@
 #include "errors.hpp"
 #include "module.hpp"
 #include "py.hpp"
+#include "values.hpp"
 
 extern "C" PyObject* PyInit__native();
 
@@ -223,6 +224,129 @@ TEST(Trees, NestedDictsInKeyOrder) {
     EXPECT_EQ(repr_of(converted.get()),
               "{'role': 'window', 'name': 'W', 'value': None, 'children': [{'role': 'button', "
               "'name': None, 'value': None, 'children': []}]}");
+}
+
+// Runs `code` with the given globals; "" when it ran through, else the exception it raised.
+std::string run(const char* code, std::vector<std::pair<const char*, py::Ref>> names) {
+    py::Ref globals = py::Ref::steal(PyDict_New());
+    PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins());
+    for (auto& [name, value] : names) {
+        if (!value) return take_error();
+        PyDict_SetItemString(globals.get(), name, value.get());
+    }
+    py::Ref compiled = py::Ref::steal(Py_CompileString(code, "<test>", Py_file_input));
+    if (!compiled) return take_error();
+    py::Ref result =
+        py::Ref::steal(PyEval_EvalCode(compiled.get(), globals.get(), globals.get()));
+    return result ? "" : take_error();
+}
+
+Screenshot raw_image(std::uint32_t width, std::uint32_t height, float scale) {
+    Screenshot s;
+    s.width = width;
+    s.height = height;
+    s.scale = scale;
+    s.pixels.assign(std::size_t{width} * height * 4, 0x7f);
+    return s;
+}
+
+TEST(Values, ScreenshotWithoutMapping) {
+    ScreenshotValue value{.image = raw_image(4, 3, 2.0f)};
+    value.legend.push_back(LegendEntry{.tag = "A1", .group = 1, .index = 1,
+                                       .selector = "button:nth(1)", .role = "button"});
+    value.truncated = 3;
+    EXPECT_EQ(run(R"py(
+assert repr(shot) == "Screenshot(width=4, height=3, scale=2)"
+assert len(shot.pixels) == 48 and shot.pixels is not shot.pixels
+assert (shot.mapping_available, shot.truncated, len(shot.legend), shot.omitted) == (False, 3, 1, [])
+for call in (lambda: shot.desktop_to_image(0, 0), lambda: shot.image_to_desktop(0, 0),
+             lambda: shot.desktop_rect_to_image(0, 0, 1, 1)):
+    try:
+        call()
+        raise AssertionError("no error")
+    except Exception as e:
+        assert type(e).__name__ == "PlatformError", repr(e)
+        assert str(e) == ("Platform error (-1): screenshot has no coordinate mapping; it was "
+                          "constructed from raw pixels rather than captured from a desktop"), str(e)
+crop = shot.crop(1, 1, 2, 2)
+assert (crop.width, crop.height, crop.legend, crop.omitted, crop.truncated) == (2, 2, [], [], 0)
+assert shot.resize(8, 6).height == 6
+assert shot.to_png().startswith(b"\x89PNG")
+for call, text in ((lambda: shot.crop(9, 9, 1, 1),
+                    "Platform error (-1): crop rectangle is outside the screenshot or empty"),
+                   (lambda: shot.resize(0, 1),
+                    "Platform error (-1): resize dimensions must be non-zero")):
+    try:
+        call()
+        raise AssertionError("no error")
+    except Exception as e:
+        assert str(e) == text, str(e)
+try:
+    shot.save_png(42)
+except TypeError as e:
+    assert str(e) == "save_png() argument 'path' must be str or path-like, not int", str(e)
+try:
+    shot.crop(0, 0, -1, 1)
+except OverflowError:
+    pass
+)py",
+                  {{"shot", make_py_screenshot(value)}}),
+              "");
+}
+
+TEST(Values, ScreenshotWithMapping) {
+    Screenshot image = Screenshot::with_mapping(raw_image(20, 10, 1.5f),
+                                                CaptureMapping::single(100, 50, 20, 10, 1.0f));
+    image.scale = 1.5f;
+    EXPECT_EQ(run(R"py(
+import os, tempfile
+assert repr(shot) == "Screenshot(width=20, height=10, scale=1.5)"
+assert shot.mapping_available
+assert shot.desktop_to_image(101, 52) == (1, 2)
+assert shot.image_to_desktop(1, 2) == (101, 52)
+rects = shot.desktop_rect_to_image(100, 50, 5, 5)
+assert [repr(r) for r in rects] == ["Rect(x=0, y=0, width=5, height=5)"], rects
+with tempfile.TemporaryDirectory() as d:
+    path = os.path.join(d, "x.png")
+    shot.save_png(path)
+    assert open(path, "rb").read() == shot.to_png()
+    try:
+        shot.save_png(os.path.join(d, "missing", "x.png"))
+        raise AssertionError("no error")
+    except Exception as e:
+        assert str(e).startswith("Platform error (2): save_png: "), str(e)
+)py",
+                  {{"shot", make_py_screenshot(ScreenshotValue{.image = std::move(image)})}}),
+              "");
+}
+
+TEST(Values, LegendEntryAndOmissionTextForms) {
+    LegendEntry named{.tag = "B7", .group = 2, .index = 7, .selector = "button[name=\"Q\"]:nth(7)",
+                      .role = "button", .name = "Say \"hi\"\n", .bounds = Rect{-1, 2, 3, 4},
+                      .color = Rgb{0x56, 0xB4, 0xE9}};
+    LegendEntry unnamed{.tag = "A1", .group = 1, .index = 1, .selector = "x", .role = "window"};
+    Omission omission{.selector = "y", .role = "button", .name = "N",
+                      .reason = OmissionReason::OutsideCapture};
+    EXPECT_EQ(run(R"py(
+assert repr(named) == ('LegendEntry(tag="B7", group=2, index=7, selector="button[name=\\"Q\\"]:nth(7)", '
+                       'role="button", name=Some("Say \\"hi\\"\\n"))'), repr(named)
+assert repr(unnamed) == 'LegendEntry(tag="A1", group=1, index=1, selector="x", role="window", name=None)'
+assert named.color == (0x56, 0xB4, 0xE9)
+assert repr(named.bounds) == "Rect(x=-1, y=2, width=3, height=4)"
+assert (named.name, unnamed.name) == ('Say "hi"\n', None)
+assert repr(omission) == 'Omission(selector="y", role="button", name=Some("N"), reason="outside_capture")'
+assert omission.reason == "outside_capture"
+for cls in (type(named), type(omission)):
+    try:
+        cls()
+        raise AssertionError("constructed")
+    except TypeError:
+        pass
+)py",
+                  {{"named", make_py_legend_entry(named)},
+                   {"unnamed", make_py_legend_entry(unnamed)},
+                   {"omission", make_py_omission(omission)}}),
+              "");
 }
 
 }  // namespace

@@ -250,3 +250,17 @@ def test_other_threads_run_during_a_wait(probe):
     finally:
         worker.join()
     assert [entry[1] for entry in probe.actions()] == ["close"]
+
+
+def test_predicate_may_use_the_same_provider(probe):
+    """No core or provider lock is held while the predicate runs: calling back into the same
+    mock from inside it must not deadlock."""
+    loc = probe.locator('button[name="Back"]')
+    seen = []
+
+    def predicate(element):
+        seen.append((loc.count(), probe.actions(), element.parent().name))
+        return len(seen) == 2
+
+    assert loc.wait_until(predicate, timeout=30) is None
+    assert seen == [(1, [], "Navigation")] * 2
