@@ -44,9 +44,16 @@ inline McpRun run_vemor(std::string_view input, std::vector<std::string> args = 
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // `extra_env` entries replace inherited ones of the same name; a bare name unsets it.
+    auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> env_s;
-    for (char** e = environ; *e; ++e) env_s.emplace_back(*e);
-    env_s.insert(env_s.end(), extra_env.begin(), extra_env.end());
+    for (char** e = environ; *e; ++e) {
+        bool replaced = false;
+        for (const auto& x : extra_env) replaced = replaced || name_of(x) == name_of(*e);
+        if (!replaced) env_s.emplace_back(*e);
+    }
+    for (const auto& x : extra_env)
+        if (x.find('=') != std::string::npos) env_s.push_back(x);
     std::vector<char*> envp;
     for (auto& e : env_s) envp.push_back(e.data());
     envp.push_back(nullptr);

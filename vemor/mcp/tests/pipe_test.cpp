@@ -327,6 +327,29 @@ TEST(McpPipe, EndOfInputStopsOpenSubscriptionsAndExits) {
     EXPECT_EQ(split_lines(run.out).size(), 2u);
 }
 
+// The action description states the default time-out in force when the tools are listed.
+TEST(McpPipe, ActionDescriptionStatesTheDefaultTimeout) {
+    struct Case {
+        std::string env;
+        std::string expected;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"VEMOR_DEFAULT_TIMEOUT", "The wait runs up to the default time-out, currently 5s, which only the environment variable `VEMOR_DEFAULT_TIMEOUT` can change"},
+             {"VEMOR_DEFAULT_TIMEOUT=2.5", "currently 2.5s, which"},
+             {"VEMOR_DEFAULT_TIMEOUT=0.25", "currently 250ms, which"},
+             {"VEMOR_DEFAULT_TIMEOUT=soon", "currently unresolvable (Invalid configuration: "},
+         }) {
+        auto r = responses(run_vemor(request(1, "tools/list"), {"mcp"}, {c.env}));
+        ASSERT_EQ(r.size(), 1u);
+        std::string description = r[0]["result"]["tools"][5]["description"];
+        EXPECT_NE(description.find(c.expected), std::string::npos) << c.env << "\n" << description;
+    }
+    auto bad = responses(run_vemor(request(1, "tools/list"), {"mcp"}, {"VEMOR_DEFAULT_TIMEOUT=soon"}));
+    std::string description = bad[0]["result"]["tools"][5]["description"];
+    EXPECT_NE(description.find(") — every action call will fail until it is fixed, which only"), std::string::npos)
+        << description;
+}
+
 TEST(McpPipe, ArgumentsAreRefusedBeforeAnyInput) {
     auto run = run_vemor("", {"mcp", "--stdio"});
     EXPECT_EQ(run.exit_code, 2);
