@@ -1,12 +1,12 @@
-// Tree search over generated trees of 10k and 100k elements, for ten selectors.
+// Tree search over generated trees of 10k and 100k elements, for ten selectors, through the
+// product path: `find_elements_group` of a mock provider holding the tree (the search reads the
+// provider's nodes in place and copies only the matches).
 //
-// `bench/selector_vs_lxml.py` runs this program and lxml + cssselect on the same tree (written
-// here as XML with --export-xml) and prints the ratios. Extra flags, read before Google
-// Benchmark's own:
+// `bench/selector_vs_lxml.py` runs this program and lxml on the same tree (written here as XML
+// with --export-xml, without indentation, so that both sides see the same elements and nothing
+// else) and prints the ratios. Extra flags, read before Google Benchmark's own:
 //   --export-xml=DIR   write DIR/tree_10000.xml and DIR/tree_100000.xml
 //   --results=FILE     write each selector's matches (stable ids, in result order) as JSON
-// Two children functions are timed: "owned" copies each child list, as a provider's
-// `get_children` does; "view" lends the lists of the in-memory tree.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "vemor/json.hpp"
+#include "vemor/mock.hpp"
 #include "vemor/selector.hpp"
 
 namespace {
@@ -44,19 +45,9 @@ constexpr Query kQueries[] = {
 
 constexpr std::size_t kSizes[] = {10'000, 100'000};
 
-// Nodes are stored breadth-first, so the children of a node sit next to each other and can be
-// lent as one span. Handles are positions + 1.
+// One application at the top; a node's handle is its position, as the mock provider wants.
 struct Tree {
-    std::vector<ElementData> nodes;
-    std::vector<std::uint32_t> first_child;
-    std::vector<std::uint32_t> child_count;
-    std::uint32_t top_count = 0;
-
-    std::span<const ElementData> kids(const ElementData* parent) const {
-        if (parent == nullptr) return {nodes.data(), top_count};
-        const std::size_t i = parent->handle - 1;
-        return {nodes.data() + first_child[i], child_count[i]};
-    }
+    std::vector<MockNode> nodes;
 };
 
 constexpr std::string_view kWords[] = {
@@ -75,6 +66,34 @@ constexpr Weighted kInnerRoles[] = {
     {Role::Image, 6},    {Role::MenuItem, 4}, {Role::Toolbar, 2},     {Role::TableRow, 3},
     {Role::TableCell, 3}};
 
+// Renumbers the nodes in pre-order, the order in which a tree read from a document (lxml's
+// included) lies in memory.
+Tree in_document_order(Tree t) {
+    std::vector<std::size_t> order;
+    order.reserve(t.nodes.size());
+    std::vector<std::size_t> stack{0};
+    while (!stack.empty()) {
+        const std::size_t i = stack.back();
+        stack.pop_back();
+        order.push_back(i);
+        const auto& kids = t.nodes[i].children;
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+    }
+    std::vector<std::size_t> position(t.nodes.size());
+    for (std::size_t k = 0; k < order.size(); ++k) position[order[k]] = k;
+    Tree out;
+    out.nodes.reserve(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        MockNode node = std::move(t.nodes[order[k]]);
+        node.data.handle = k;
+        node.data.stable_id = "e" + std::to_string(k);
+        for (auto& c : node.children) c = position[c];
+        if (node.parent) node.parent = position[*node.parent];
+        out.nodes.push_back(std::move(node));
+    }
+    return out;
+}
+
 Tree generate(std::size_t size, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     auto below = [&](std::uint64_t n) { return rng() % n; };
@@ -91,7 +110,7 @@ Tree generate(std::size_t size, std::uint64_t seed) {
 
     Tree t;
     std::vector<std::uint8_t> depth;
-    auto add = [&](std::uint8_t d) {
+    auto add = [&](std::uint8_t d, std::optional<std::size_t> parent) {
         ElementData e;
         e.role = d == 0 ? Role::Application : d == 1 ? Role::Window : inner_role();
         const auto n = t.nodes.size();
@@ -104,31 +123,27 @@ Tree generate(std::size_t size, std::uint64_t seed) {
             e.value = std::string(kWords[below(std::size(kWords))]) + " text";
         e.states.enabled = below(10) != 0;
         e.stable_id = "e" + std::to_string(n);
-        e.handle = n + 1;
-        t.nodes.push_back(std::move(e));
-        t.first_child.push_back(0);
-        t.child_count.push_back(0);
+        e.handle = n;
+        t.nodes.push_back(MockNode{std::move(e), {}, parent});
+        if (parent) t.nodes[*parent].children.push_back(n);
         depth.push_back(d);
     };
 
-    t.top_count = 4;
-    for (unsigned i = 0; i < t.top_count; ++i) add(0);
+    add(0, std::nullopt);
     for (std::size_t i = 0; i < t.nodes.size() && t.nodes.size() < size; ++i) {
         const std::uint8_t d = depth[i];
         if (d >= 14) continue;  // at most 15 levels
         std::uint64_t fan;
         if (d == 0)
-            fan = 1 + below(4);
+            fan = 4 + below(8);
         else if (d == 1)
             fan = 3 + below(10);
         else
             fan = below(2) == 0 ? 0 : 1 + below(12);
         fan = std::min<std::uint64_t>(fan, size - t.nodes.size());
-        t.first_child[i] = static_cast<std::uint32_t>(t.nodes.size());
-        t.child_count[i] = static_cast<std::uint32_t>(fan);
-        for (std::uint64_t k = 0; k < fan; ++k) add(static_cast<std::uint8_t>(d + 1));
+        for (std::uint64_t k = 0; k < fan; ++k) add(static_cast<std::uint8_t>(d + 1), i);
     }
-    return t;
+    return in_document_order(std::move(t));
 }
 
 const Tree& tree_of(std::size_t size) {
@@ -137,17 +152,16 @@ const Tree& tree_of(std::size_t size) {
     return size == kSizes[0] ? small : large;
 }
 
-selector::ChildrenFn owned_children(const Tree& t) {
-    return [&t](const ElementData* parent) -> Result<std::vector<ElementData>> {
-        const auto kids = t.kids(parent);
-        return std::vector<ElementData>(kids.begin(), kids.end());
-    };
+const MockProvider& provider_of(std::size_t size) {
+    static const MockProvider small(tree_of(kSizes[0]).nodes);
+    static const MockProvider large(tree_of(kSizes[1]).nodes);
+    return size == kSizes[0] ? small : large;
 }
 
-selector::ChildrenLookup lent_children(const Tree& t) {
-    return [&t](const ElementData* parent) -> Result<std::span<const ElementData>> {
-        return t.kids(parent);
-    };
+Result<ElementList> search(std::size_t size, std::string_view text) {
+    auto group = SelectorGroup::parse(text);
+    if (!group) return fail(std::move(group).error());
+    return provider_of(size).find_elements_group(nullptr, *group, std::nullopt, std::nullopt);
 }
 
 void append_escaped(std::string& out, std::string_view s) {
@@ -171,40 +185,38 @@ void append_escaped(std::string& out, std::string_view s) {
     }
 }
 
-void write_xml(const Tree& t, const ElementData* parent, int depth, std::string& out) {
-    for (const ElementData& e : t.kids(parent)) {
-        out.append(static_cast<std::size_t>(depth), ' ');
-        out += '<';
-        out += role::to_snake_case(e.role);
-        auto attr = [&](std::string_view key, const std::optional<std::string>& v) {
-            if (!v) return;
-            out += ' ';
-            out += key;
-            out += "=\"";
-            append_escaped(out, *v);
-            out += '"';
-        };
-        attr("name", e.name);
-        attr("value", e.value);
-        attr("stable_id", e.stable_id);
-        attr("enabled", std::string(e.states.enabled ? "true" : "false"));
-        if (t.kids(&e).empty()) {
-            out += "/>\n";
-            continue;
-        }
-        out += ">\n";
-        write_xml(t, &e, depth + 1, out);
-        out.append(static_cast<std::size_t>(depth), ' ');
-        out += "</";
-        out += role::to_snake_case(e.role);
-        out += ">\n";
+void write_xml(const Tree& t, std::size_t index, std::string& out) {
+    const MockNode& node = t.nodes[index];
+    const ElementData& e = node.data;
+    out += '<';
+    out += role::to_snake_case(e.role);
+    auto attr = [&](std::string_view key, const std::optional<std::string>& v) {
+        if (!v) return;
+        out += ' ';
+        out += key;
+        out += "=\"";
+        append_escaped(out, *v);
+        out += '"';
+    };
+    attr("name", e.name);
+    attr("value", e.value);
+    attr("stable_id", e.stable_id);
+    attr("enabled", std::string(e.states.enabled ? "true" : "false"));
+    if (node.children.empty()) {
+        out += "/>";
+        return;
     }
+    out += '>';
+    for (std::size_t c : node.children) write_xml(t, c, out);  // 15 levels at most
+    out += "</";
+    out += role::to_snake_case(e.role);
+    out += '>';
 }
 
 bool export_xml(const std::string& dir) {
     for (std::size_t size : kSizes) {
-        std::string out = "<?xml version=\"1.0\"?>\n<desktop>\n";
-        write_xml(tree_of(size), nullptr, 1, out);
+        std::string out = "<?xml version=\"1.0\"?>\n<desktop>";
+        write_xml(tree_of(size), 0, out);
         out += "</desktop>\n";
         std::ofstream file(dir + "/tree_" + std::to_string(size) + ".xml", std::ios::binary);
         file << out;
@@ -217,10 +229,7 @@ bool write_results(const std::string& path) {
     Json all = Json::object();
     for (std::size_t size : kSizes) {
         for (const Query& q : kQueries) {
-            const auto group = SelectorGroup::parse(q.text);
-            if (!group) return false;
-            const auto found = selector::find_elements_in_tree_group(
-                owned_children(tree_of(size)), nullptr, *group, std::nullopt, std::nullopt);
+            const auto found = search(size, q.text);
             if (!found) return false;
             Json ids = Json::array();
             for (const auto& e : *found) ids.push_back(*e.stable_id);
@@ -235,26 +244,16 @@ bool write_results(const std::string& path) {
 void register_all() {
     for (std::size_t size : kSizes) {
         for (const Query& q : kQueries) {
-            for (const bool view : {false, true}) {
-                const std::string name = std::string(view ? "view/" : "owned/") +
-                                         std::to_string(size) + "/" + std::string(q.label);
-                benchmark::RegisterBenchmark(name.c_str(), [size, q, view](benchmark::State& st) {
-                    const Tree& t = tree_of(size);
-                    const selector::ChildrenFn owned = owned_children(t);
-                    const selector::ChildrenLookup lent = lent_children(t);
-                    std::size_t matches = 0;
-                    for (auto _ : st) {
-                        auto group = SelectorGroup::parse(q.text);
-                        auto found = view ? selector::find_elements_in_tree_group_view(
-                                                lent, nullptr, *group, std::nullopt, std::nullopt)
-                                          : selector::find_elements_in_tree_group(
-                                                owned, nullptr, *group, std::nullopt, std::nullopt);
-                        matches = found ? found->size() : 0;
-                        benchmark::DoNotOptimize(found);
-                    }
-                    st.counters["matches"] = static_cast<double>(matches);
-                })->Unit(benchmark::kMillisecond);
-            }
+            const std::string name = std::to_string(size) + "/" + std::string(q.label);
+            benchmark::RegisterBenchmark(name.c_str(), [size, q](benchmark::State& st) {
+                std::size_t matches = 0;
+                for (auto _ : st) {
+                    auto found = search(size, q.text);
+                    matches = found ? found->size() : 0;
+                    benchmark::DoNotOptimize(found);
+                }
+                st.counters["matches"] = static_cast<double>(matches);
+            })->Unit(benchmark::kMillisecond);
         }
     }
 }
@@ -280,6 +279,8 @@ int main(int argc, char** argv) {
         }
     }
     int rest_argc = static_cast<int>(rest.size());
+    // Build the trees and their providers before any timing.
+    for (std::size_t size : kSizes) provider_of(size);
     register_all();
     benchmark::Initialize(&rest_argc, rest.data());
     if (benchmark::ReportUnrecognizedArguments(rest_argc, rest.data())) return 1;

@@ -15,6 +15,10 @@
 #include <unordered_set>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "vemor/enum_names.hpp"
 #include "vemor/json.hpp"
 #include "vemor/selector.hpp"
@@ -371,12 +375,6 @@ Result<void> walk(Fetch& fetch, const ElementData* parent, std::uint32_t depth,
     return {};
 }
 
-// What the searches keep of a match: the element itself when the list it came from is owned by
-// the walk (and dropped as the walk moves on), else a pointer into a list that is lent for the
-// whole search, copied only once the result is known.
-const ElementData& deref(const ElementData& e) { return e; }
-const ElementData& deref(const ElementData* e) { return *e; }
-
 template <class Item>
 struct ItemSink {
     std::vector<Item>& items;
@@ -426,23 +424,6 @@ Result<void> collect_paths(Fetch& fetch, const ElementData* parent, const Match&
     return walk(fetch, parent, depth, max_depth, &path, match, sink);
 }
 
-// Handle 0 names no element (a snapshot that was never registered), so it is never taken as
-// proof that two entries are the same element.
-template <class Item>
-void remove_duplicate_handles(std::vector<Item>& list) {
-    if (list.size() < 2) return;
-    std::unordered_set<std::uint64_t> seen;
-    seen.reserve(list.size());
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::uint64_t handle = deref(list[i]).handle;
-        if (handle != 0 && !seen.insert(handle).second) continue;
-        if (kept != i) list[kept] = std::move(list[i]);
-        ++kept;
-    }
-    list.resize(kept);
-}
-
 // Positions of `list` in path order; among equal paths the earlier entry comes first.
 template <class Item>
 std::vector<std::size_t> path_order(const std::vector<PathItem<Item>>& list) {
@@ -477,70 +458,26 @@ std::uint32_t first_bound(const ElementData* root, const SimpleSelector& simple,
     return max_depth;
 }
 
-std::size_t clamp_size(std::uint64_t n) {
-    return static_cast<std::size_t>(
-        std::min<std::uint64_t>(n, std::numeric_limits<std::size_t>::max()));
+std::vector<ElementData> materialize(std::vector<ElementData>&& items) { return std::move(items); }
+// A large result is filled on huge pages where the system offers them: the kernel then maps it
+// 2 MiB at a time, where 4 KiB page faults would cost more than the copies themselves.
+void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    if (bytes < 2 * kHuge) return;
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (start + bytes) & ~(kHuge - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
 }
 
-std::vector<ElementData> materialize(std::vector<ElementData>&& items) { return std::move(items); }
 std::vector<ElementData> materialize(std::vector<const ElementData*>&& items) {
     std::vector<ElementData> out;
     out.reserve(items.size());
+    advise_huge_pages(out.data(), out.capacity() * sizeof(ElementData));
     for (const ElementData* e : items) out.push_back(*e);
     return out;
-}
-
-template <class Fetch>
-using ClauseItem = std::conditional_t<kOwnedKids<KidsOf<Fetch>>, ElementData, const ElementData*>;
-
-template <class Fetch>
-Result<std::vector<ElementData>> search_clause(Fetch& fetch, const ElementData* root,
-                                               const Selector& clause,
-                                               std::optional<std::size_t> limit,
-                                               std::optional<std::uint32_t> max_depth) {
-    using Item = ClauseItem<Fetch>;
-    std::vector<Item> current;
-    if (clause.segments.empty()) return std::vector<ElementData>{};
-    const std::uint32_t m = max_depth.value_or(kDefaultMaxDepth);
-    const SelectorSegment& first = clause.segments.front();
-
-    std::optional<std::size_t> walk_limit;
-    if (clause.segments.size() == 1 && limit)
-        walk_limit = first.simple.nth ? std::max(*limit, clamp_size(*first.simple.nth)) : *limit;
-    else if (first.simple.nth)
-        walk_limit = clamp_size(*first.simple.nth);
-
-    VEMOR_TRY_VOID(collect(fetch, root, PreparedSimple(first.simple), 0,
-                           first_bound(root, first.simple, m), current, walk_limit));
-    keep_nth(current, first.simple.nth);
-
-    for (std::size_t s = 1; s < clause.segments.size(); ++s) {
-        const SelectorSegment& segment = clause.segments[s];
-        const PreparedSimple match(segment.simple);
-        std::vector<Item> next;
-        for (const Item& item : current) {
-            const ElementData& e = deref(item);
-            if (segment.combinator == Combinator::Child) {
-                auto kids = fetch(&e);
-                if (!kids) return fail(std::move(kids).error());
-                ItemSink<Item> sink{next, std::nullopt};
-                for (auto& k : *kids) {
-                    if (!match(k)) continue;
-                    if constexpr (kOwnedKids<KidsOf<Fetch>>)
-                        sink.add(std::move(k));
-                    else
-                        sink.add(k);
-                }
-            } else {
-                VEMOR_TRY_VOID(collect(fetch, &e, match, 0, m, next, std::nullopt));
-            }
-        }
-        remove_duplicate_handles(next);
-        keep_nth(next, segment.simple.nth);
-        current = std::move(next);
-    }
-    if (limit && current.size() > *limit) current.resize(*limit);
-    return materialize(std::move(current));
 }
 
 // One clause over a lending lookup; the items point into the lookup's lists.
@@ -586,125 +523,201 @@ Result<std::vector<PathItem<const ElementData*>>> search_clause_paths(
     return current;
 }
 
-// Handle -> position, open addressing with linear probing. Handle 0 is never stored (it names
-// no element), so it marks an empty slot. Lookups run once per visited element and clause,
-// which makes a node-based map the largest cost of a several-clause search.
-class HandleIndex {
-  public:
-    std::optional<std::uint32_t> find(std::uint64_t handle) const {
-        if (slots_.empty()) return std::nullopt;
-        for (std::size_t i = slot_of(handle);; i = (i + 1) & mask_) {
-            if (slots_[i].handle == handle) return slots_[i].position;
-            if (slots_[i].handle == 0) return std::nullopt;
-        }
-    }
+// ---- The search ----------------------------------------------------------------------------
 
-    void insert(std::uint64_t handle, std::uint32_t position) {
-        if ((size_ + 1) * 2 > slots_.size()) grow();
-        std::size_t i = slot_of(handle);
-        while (slots_[i].handle != 0) i = (i + 1) & mask_;
-        slots_[i] = Slot{handle, position};
-        ++size_;
-    }
+std::size_t kid_count(const std::vector<ElementData>& kids) { return kids.size(); }
+std::size_t kid_count(std::span<const ElementData> kids) { return kids.size(); }
+std::size_t kid_count(std::span<const LentChild> kids) { return kids.size(); }
+const ElementData* kid_at(const std::vector<ElementData>& kids, std::size_t i) { return &kids[i]; }
+const ElementData* kid_at(std::span<const ElementData> kids, std::size_t i) { return &kids[i]; }
+const ElementData* kid_at(std::span<const LentChild> kids, std::size_t i) {
+    return kids[i].element;
+}
 
-  private:
-    struct Slot {
-        std::uint64_t handle = 0;
-        std::uint32_t position = 0;
-    };
-
-    std::size_t slot_of(std::uint64_t handle) const {
-        return static_cast<std::size_t>((handle * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
-    }
-
-    void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        const std::size_t capacity = old.empty() ? 256 : old.size() * 2;
-        slots_.assign(capacity, Slot{});
-        mask_ = capacity - 1;
-        shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
-        size_ = 0;
-        for (const Slot& slot : old)
-            if (slot.handle != 0) insert(slot.handle, slot.position);
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t mask_ = 0;
-    unsigned shift_ = 64;
-    std::size_t size_ = 0;
-};
-
-// Every children request of a several-clause search goes through here, so each parent is asked
-// once. The lists live as long as the cache (a deque never moves its entries), which lends them
-// as spans.
+// Where the search gets its lists: a children function asked about an element...
 template <class Fetch>
-class ChildrenCache {
-  public:
-    explicit ChildrenCache(Fetch& fetch) : fetch_(fetch) {}
+struct FetchSource {
+    using Kids = KidsOf<Fetch>;
+    Fetch& fetch;
+    auto top(const ElementData* root) { return fetch(root); }
+    auto below(const Kids& kids, std::size_t i) { return fetch(kid_at(kids, i)); }
+};
 
-    Result<std::span<const ElementData>> operator()(const ElementData* parent) {
-        if (parent == nullptr) {
-            if (!top_) {
-                auto kids = fetch_(nullptr);
-                if (!kids) return fail(std::move(kids).error());
-                top_.emplace(std::move(*kids));
-            }
-            return std::span<const ElementData>(*top_);
+// ...or a lent tree asked by its own key.
+struct LentSource {
+    using Kids = std::span<const LentChild>;
+    const LentTree& tree;
+    Result<Kids> top(const ElementData* root) { return tree.children_of(root); }
+    Result<Kids> below(const Kids& kids, std::size_t i) { return tree.children(kids[i].key); }
+};
+
+// One pre-order walk for the whole group: every parent's children are asked for at most once,
+// only where something below can still be selected, and the selection comes out in document
+// order. Owned lists give up their matches by move; lent ones are copied at the end.
+// A group of one single-segment clause (most queries): the same walk without the bookkeeping
+// of later segments and several clauses.
+template <class Source>
+Result<std::vector<ElementData>> search_one_step(Source& source, const ElementData* root,
+                                                 const SimpleSelector& simple,
+                                                 std::optional<std::size_t> limit,
+                                                 std::uint32_t bound) {
+    using Kids = typename Source::Kids;
+    constexpr bool kOwned = kOwnedKids<Kids>;
+    using Item = std::conditional_t<kOwned, ElementData, const ElementData*>;
+    std::vector<Item> out;
+    const std::optional<std::uint64_t> nth = simple.nth;
+    if (nth && *nth == 0) return std::vector<ElementData>{};
+    const PreparedSimple test(simple);
+    std::uint64_t count = 0;
+
+    struct Frame {
+        Kids kids;
+        std::size_t next;
+        std::uint32_t depth;
+    };
+    auto first = source.top(root);
+    if (!first) return fail(std::move(first).error());
+    std::vector<Frame> stack;
+    stack.push_back(Frame{std::move(*first), 0, 0});
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == kid_count(frame.kids)) {
+            stack.pop_back();
+            continue;
         }
-        if (parent->handle != 0) {
-            if (auto position = index_.find(parent->handle))
-                return std::span<const ElementData>(lists_[*position]);
+        const std::size_t index = frame.next++;
+        const std::uint32_t depth = frame.depth;
+        bool selected = false;
+        bool last = false;
+        if (test(*kid_at(frame.kids, index))) {
+            ++count;
+            selected = !nth || count == *nth;
+            last = nth ? selected : (limit && out.size() + 1 >= *limit);
         }
-        auto kids = fetch_(parent);
-        if (!kids) return fail(std::move(kids).error());
-        // Without a handle there is no identity to key on: such a parent is asked every time,
-        // and each answer is kept alive for the search.
-        if (parent->handle != 0)
-            index_.insert(parent->handle, static_cast<std::uint32_t>(lists_.size()));
-        return std::span<const ElementData>(lists_.emplace_back(std::move(*kids)));
+        std::optional<Kids> kids;
+        if (depth < bound && !last) {
+            auto fetched = source.below(frame.kids, index);
+            if (!fetched) return fail(std::move(fetched).error());
+            if (kid_count(*fetched) != 0) kids.emplace(std::move(*fetched));
+        }
+        if (selected) {
+            if constexpr (kOwned)
+                out.push_back(std::move(frame.kids[index]));
+            else
+                out.push_back(kid_at(frame.kids, index));
+        }
+        if (last) break;
+        if (kids) stack.push_back(Frame{std::move(*kids), 0, depth + 1});
+    }
+    return materialize(std::move(out));
+}
+
+template <class Source>
+Result<std::vector<ElementData>> search_source(Source source, const ElementData* root,
+                                               const SelectorGroup& group,
+                                               std::optional<std::size_t> limit,
+                                               std::optional<std::uint32_t> max_depth) {
+    using Kids = typename Source::Kids;
+    constexpr bool kOwned = kOwnedKids<Kids>;
+    using Item = std::conditional_t<kOwned, ElementData, const ElementData*>;
+    std::vector<Item> out;
+    if (group.selectors.empty() || (limit && *limit == 0)) return std::vector<ElementData>{};
+    if (group.selectors.size() == 1 && group.selectors[0].segments.size() == 1) {
+        const SimpleSelector& simple = group.selectors[0].segments[0].simple;
+        return search_one_step(source, root, simple, limit,
+                               first_bound(root, simple, max_depth.value_or(kDefaultMaxDepth)));
     }
 
-  private:
-    using Kids = KidsOf<Fetch>;
-    Fetch& fetch_;
-    std::optional<Kids> top_;
-    HandleIndex index_;
-    std::deque<Kids> lists_;
-};
+    TreeMatcher matcher(group, root == nullptr, max_depth.value_or(kDefaultMaxDepth));
+    std::vector<PreparedSimple> tests;
+    tests.reserve(matcher.tests().size());
+    for (const SimpleSelector* s : matcher.tests()) tests.emplace_back(*s);
+    if (matcher.done()) return std::vector<ElementData>{};
+
+    struct Frame {
+        Kids kids;
+        std::size_t next;
+        std::uint32_t depth;
+    };
+    auto first = source.top(root);
+    if (!first) return fail(std::move(first).error());
+    std::vector<Frame> stack;
+    stack.push_back(Frame{std::move(*first), 0, 0});
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == kid_count(frame.kids)) {
+            stack.pop_back();
+            continue;
+        }
+        const std::size_t index = frame.next++;
+        const std::uint32_t depth = frame.depth;
+        const ElementData* child = kid_at(frame.kids, index);
+        const auto v =
+            matcher.visit(depth, [&](std::size_t t) { return tests[t](*child); });
+        // The match that fills the limit, or settles the last clause, ends the walk: its
+        // children are never asked for.
+        const bool last = matcher.done() || (v.selected && limit && out.size() + 1 >= *limit);
+        std::optional<Kids> kids;
+        if (v.descend && !last) {
+            auto fetched = source.below(frame.kids, index);
+            if (!fetched) return fail(std::move(fetched).error());
+            if (kid_count(*fetched) != 0) kids.emplace(std::move(*fetched));
+        }
+        if (v.selected) {
+            // A vector's buffer survives the moves of its frame, so `child` is still valid.
+            if constexpr (kOwned)
+                out.push_back(std::move(frame.kids[index]));
+            else
+                out.push_back(child);
+        }
+        if (last) break;
+        if (kids) stack.push_back(Frame{std::move(*kids), 0, depth + 1});
+    }
+    return materialize(std::move(out));
+}
 
 template <class Fetch>
 Result<std::vector<ElementData>> search_group(Fetch& fetch, const ElementData* root,
                                               const SelectorGroup& group,
                                               std::optional<std::size_t> limit,
                                               std::optional<std::uint32_t> max_depth) {
-    if (group.selectors.empty()) return std::vector<ElementData>{};
-    if (group.selectors.size() == 1)
-        return search_clause(fetch, root, group.selectors.front(), limit, max_depth);
-
-    ChildrenCache<Fetch> cache(fetch);
-    std::vector<PathItem<const ElementData*>> all;
-    for (const Selector& clause : group.selectors) {
-        auto pairs = VEMOR_TRY(search_clause_paths(cache, root, clause, max_depth));
-        if (all.empty())
-            all = std::move(pairs);
-        else
-            std::move(pairs.begin(), pairs.end(), std::back_inserter(all));
-    }
-
-    // Document order, each position once. Every clause reads the same cached lists, so the
-    // entries for one position are the same element.
-    const auto order = path_order(all);
-    std::vector<const ElementData*> picked;
-    picked.reserve(order.size());
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        if (k > 0 && all[order[k]].first == all[order[k - 1]].first) continue;
-        if (limit && picked.size() >= *limit) break;
-        picked.push_back(all[order[k]].second);
-    }
-    return materialize(std::move(picked));
+    return search_source(FetchSource<Fetch>{fetch}, root, group, limit, max_depth);
 }
 
 }  // namespace
+
+// ---- The matcher of a whole group ------------------------------------------------------------
+
+TreeMatcher::TreeMatcher(const SelectorGroup& group, bool top_level, std::uint32_t max_depth)
+    : max_depth_(max_depth) {
+    auto test_of = [&](const SimpleSelector& simple) {
+        for (std::size_t t = 0; t < tests_.size(); ++t)
+            if (*tests_[t] == simple) return t;
+        tests_.push_back(&simple);
+        return tests_.size() - 1;
+    };
+    for (std::size_t c = 0; c < group.selectors.size(); ++c) {
+        const auto& segments = group.selectors[c].segments;
+        if (segments.empty()) continue;
+        const std::size_t last = steps_.size() + segments.size() - 1;
+        for (std::size_t s = 0; s < segments.size(); ++s) {
+            const SimpleSelector& simple = segments[s].simple;
+            Step step;
+            step.test = test_of(simple);
+            step.clause = c;
+            step.last = last;
+            step.first = s == 0;
+            step.child = s > 0 && segments[s].combinator == Combinator::Child;
+            step.nth = simple.nth;
+            if (s == 0) step.bound = top_level ? first_bound(nullptr, simple, max_depth) : max_depth;
+            steps_.push_back(step);
+        }
+        if (!segments.back().simple.nth || *segments.back().simple.nth != 0) ++open_clauses_;
+    }
+    counts_.assign(steps_.size(), 0);
+    memo_.assign(tests_.size(), Memo{});
+}
+
 
 // ---- Public interface ----------------------------------------------------------------------
 
@@ -758,7 +771,7 @@ Result<std::vector<ElementData>> find_elements_in_tree(const ChildrenFn& childre
                                                        const Selector& clause,
                                                        std::optional<std::size_t> limit,
                                                        std::optional<std::uint32_t> max_depth) {
-    return search_clause(children, root, clause, limit, max_depth);
+    return search_group(children, root, SelectorGroup{{clause}}, limit, max_depth);
 }
 
 Result<std::vector<PathMatch>> find_elements_in_tree_with_paths(
@@ -781,6 +794,14 @@ Result<std::vector<ElementData>> find_elements_in_tree_group_view(
     const ChildrenLookup& children, const ElementData* root, const SelectorGroup& group,
     std::optional<std::size_t> limit, std::optional<std::uint32_t> max_depth) {
     return search_group(children, root, group, limit, max_depth);
+}
+
+Result<std::vector<ElementData>> find_elements_in_lent_tree(const LentTree& tree,
+                                                            const ElementData* root,
+                                                            const SelectorGroup& group,
+                                                            std::optional<std::size_t> limit,
+                                                            std::optional<std::uint32_t> max_depth) {
+    return search_source(LentSource{tree}, root, group, limit, max_depth);
 }
 
 }  // namespace vemor::selector

@@ -410,8 +410,8 @@ TEST(SelectorSearch, SeveralClausesAskEachParentOnce) {
     }
 }
 
-TEST(SelectorSearch, DiscoveryOrderAndPathOrder) {
-    // The first step matches g and its descendant h; the child step lists g's children first.
+TEST(SelectorSearch, DocumentOrderWhateverTheSteps) {
+    // The first step matches g and its descendant h; h's button comes first in the tree.
     Tree tree(R"(
 window w
   group g
@@ -419,7 +419,8 @@ window w
       button inner
     button outer
 )");
-    EXPECT_EQ(tree.find("group > button"), Names({"outer", "inner"}));
+    EXPECT_EQ(tree.find("group > button"), Names({"inner", "outer"}));
+    EXPECT_EQ(tree.find("group > button:nth(1)"), Names({"inner"}));
     EXPECT_EQ(tree.find("group > button, slider"), Names({"inner", "outer"}));
     // Duplicates reached through g and h appear once.
     EXPECT_EQ(tree.find("group button"), Names({"inner", "outer"}));

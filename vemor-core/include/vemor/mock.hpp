@@ -107,6 +107,13 @@ class MockProvider final : public Provider {
     // The provider contract is const throughout; the tree and the log are its mutable state.
     mutable std::mutex nodes_mutex_;
     mutable std::vector<MockNode> nodes_;
+    // The open children of every node as one list of element pointers, lent to the search: built
+    // by the first search, dropped when a node closes; used under the node lock only.
+    struct ChildIndex {
+        std::vector<std::size_t> offsets;  // node i's children: [offsets[i], offsets[i + 1])
+        std::vector<selector::LentChild> kids;  // keyed by node position
+    };
+    mutable std::optional<ChildIndex> child_index_;
     mutable std::mutex log_mutex_;
     mutable std::vector<MockAction> log_;
 };

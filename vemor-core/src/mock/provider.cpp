@@ -276,13 +276,58 @@ Result<std::vector<std::pair<ShellSurfaceKind, ElementData>>> MockProvider::list
     return out;
 }
 
+namespace {
+
+// The node list lent to the search, as `get_children` lists it: the first node alone at the top
+// level, a closed node without children, closed children left out. A child's key is its
+// position.
+class LentNodes final : public selector::LentTree {
+  public:
+    LentNodes(const std::vector<MockNode>& nodes, const std::vector<std::size_t>& offsets,
+              const std::vector<selector::LentChild>& kids)
+        : nodes_(nodes), offsets_(offsets), kids_(kids) {
+        if (!nodes_.empty()) top_ = selector::LentChild{&nodes_[0].data, 0};
+    }
+
+    std::span<const selector::LentChild> children_of(const ElementData* parent) const override {
+        if (!parent) return nodes_.empty() ? std::span<const selector::LentChild>() : std::span(&top_, 1);
+        auto index = node_index(nodes_, parent->handle);
+        if (!index) return {};
+        return children(*index);
+    }
+
+    std::span<const selector::LentChild> children(std::size_t key) const override {
+        return std::span(kids_).subspan(offsets_[key], offsets_[key + 1] - offsets_[key]);
+    }
+
+  private:
+    const std::vector<MockNode>& nodes_;
+    const std::vector<std::size_t>& offsets_;
+    const std::vector<selector::LentChild>& kids_;
+    selector::LentChild top_;
+};
+
+}  // namespace
+
+// The search reads the node list in place, under the node lock, and copies only the matches.
 Result<ElementList> MockProvider::find_elements_group(
     const ElementData* root, const SelectorGroup& group, std::optional<std::size_t> limit,
     std::optional<std::uint32_t> max_depth) const {
-    const selector::ChildrenFn children = [this](const ElementData* parent) {
-        return get_children(parent);
-    };
-    return selector::find_elements_in_tree_group(children, root, group, limit, max_depth);
+    std::lock_guard lock(nodes_mutex_);
+    if (!child_index_) {
+        ChildIndex index;
+        index.offsets.reserve(nodes_.size() + 1);
+        for (const MockNode& node : nodes_) {
+            index.offsets.push_back(index.kids.size());
+            if (node.closed) continue;
+            for (std::size_t c : node.children)
+                if (!nodes_[c].closed) index.kids.push_back({&nodes_[c].data, c});
+        }
+        index.offsets.push_back(index.kids.size());
+        child_index_ = std::move(index);
+    }
+    const LentNodes lent(nodes_, child_index_->offsets, child_index_->kids);
+    return selector::find_elements_in_lent_tree(lent, root, group, limit, max_depth);
 }
 
 // ---- Element actions -----------------------------------------------------------------------
@@ -423,6 +468,7 @@ Result<void> MockProvider::close(const ElementData& e) const {
     std::lock_guard lock(nodes_mutex_);
     auto index = node_index(nodes_, e.handle);
     if (!index) return {};
+    child_index_.reset();
     nodes_[*index].data.states.visible = false;
     std::vector<std::size_t> stack{*index};
     while (!stack.empty()) {
