@@ -147,7 +147,9 @@ TEST(LegendText, GroupsEntriesOmissionsAndTruncation) {
               "group, so 0 is not \"matched nothing\")\n"
               "\n"
               "A1  button      \"OK\"         bounds=10,20,80,24  button:nth(1)\n"
-              "A2  button      \"Ünïcode\"  bounds=-4,0,8,1000  button:nth(2)\n"
+              // Widths are byte lengths and padding counts characters: the two-byte letters
+              // leave this name two spaces wider than its column.
+              "A2  button      \"Ünïcode\"    bounds=-4,0,8,1000  button:nth(2)\n"
               "B1  text_field  -            bounds=0,0,5,5      text_field[name=\"q\"]:nth(1)\n"
               "\n"
               "omitted: 7 elements (no_bounds: button \"Gone\", zero_area: button -, no_bounds: "
@@ -176,7 +178,7 @@ TEST(LegendJson, SortedIndentedWithFinalLineFeed) {
     const std::vector<std::string> selectors = {"button", "link"};
     auto json = render_legend_json(selectors, a);
     ASSERT_TRUE(json.has_value());
-    EXPECT_EQ(*json, R"({
+    EXPECT_EQ(*json, R"json({
   "cap": 100,
   "groups": [
     {
@@ -237,7 +239,7 @@ TEST(LegendJson, SortedIndentedWithFinalLineFeed) {
   ],
   "truncated": 2
 }
-)");
+)json");
     auto empty = render_legend_json({}, Annotated{});
     ASSERT_TRUE(empty.has_value());
     EXPECT_EQ(*empty,
