@@ -12,6 +12,13 @@ namespace vemor::facade {
 
 constinit OnceCell<Result<const Provider*>> PROVIDER;
 
+namespace {
+// The one owner of the process-wide provider, never released: no handle owns the provider, so
+// its handle cache lives as long as the process and no destructor can race a worker thread at
+// exit. Held in a global so that leak checkers see it as reachable.
+constinit const std::shared_ptr<const Provider>* g_kept_provider = nullptr;
+}  // namespace
+
 Result<std::shared_ptr<const Provider>> create_provider_boxed() {
     VEMOR_TRY_VOID(macos::prepare_platform());
     auto created = MacOSProvider::create();
@@ -23,10 +30,8 @@ const Result<const Provider*>& get_provider_ref() {
     return PROVIDER.get_or_init([]() -> Result<const Provider*> {
         auto created = create_provider_boxed();
         if (!created) return fail(std::move(created).error());
-        // Never released: no handle owns the provider, so its handle cache lives as long as the
-        // process and no destructor can race a worker thread at exit.
-        const auto* keep = new std::shared_ptr<const Provider>(std::move(*created));
-        return keep->get();
+        g_kept_provider = new std::shared_ptr<const Provider>(std::move(*created));
+        return g_kept_provider->get();
     });
 }
 

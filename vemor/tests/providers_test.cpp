@@ -224,7 +224,7 @@ TEST(DesktopJson, MessagesNameTheLine) {
         {std::string(5000, '[') + std::string(5000, ']'),
          "d:1: the desktop description must be an object"},
         {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"value\": " + std::string(5000, '[') + "}]}",
-         "d:1: nesting deeper than 4096 levels"},
+         "d:1: nesting deeper than 2048 levels"},
     };
     for (const auto& [json, message] : cases) {
         auto spec = standin::parse_desktop_json(json, "d");

@@ -47,7 +47,7 @@ namespace vemor::standin {
 namespace {
 
 // Nesting deeper than this is refused rather than risking the stack.
-constexpr std::size_t kMaxDepth = 4096;
+constexpr std::size_t kMaxDepth = 2048;
 
 struct LoadError {
     std::size_t line;
@@ -236,7 +236,7 @@ private:
     }
 
     void enter() {
-        if (++depth_ > kMaxDepth) fail("nesting deeper than 4096 levels");
+        if (++depth_ > kMaxDepth) fail("nesting deeper than 2048 levels");
     }
     void leave() { --depth_; }
 
