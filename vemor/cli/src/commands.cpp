@@ -1,12 +1,12 @@
 #include "vemor/cli/commands.hpp"
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "vemor/app.hpp"
 #include "vemor/cli/output.hpp"
@@ -120,9 +120,9 @@ CliResult<void> cmd_shell(Words words) {
 CliResult<void> cmd_windows(Words words) {
     const Opts opts = VEMOR_CLI_TRY(parse_opts(words));
     if (!opts.positional.empty()) {
-        return usage_error(fmt::format(
-            "usage: vemor windows [--app NAME | --pid PID]; unexpected argument: {}",
-            opts.positional.front()));
+        return usage_error(
+            fmt::format("usage: vemor windows [--app NAME | --pid PID]; unexpected argument: {}",
+                        opts.positional.front()));
     }
     if (opts.shell) {
         return usage_error(
@@ -160,9 +160,9 @@ CliResult<void> cmd_windows(Words words) {
 
     if (!failures.empty()) {
         for (const std::string& f : failures) write_stderr(fmt::format("error: {}\n", f));
-        return fail_cli(CliError::Message{fmt::format(
-            "{} of {} application(s) could not be enumerated; see stderr for details",
-            failures.size(), apps.size())});
+        return fail_cli(CliError::Message{
+            fmt::format("{} of {} application(s) could not be enumerated; see stderr for details",
+                        failures.size(), apps.size())});
     }
     return {};
 }
@@ -184,7 +184,8 @@ CliResult<void> cmd_find(Words words) {
     const Target target = VEMOR_CLI_TRY(resolve_target(opts));
     std::vector<Element> matches = VEMOR_CLI_TRY(target.locator(selector).elements());
     if (matches.empty())
-        return fail_cli(CliError::Message{fmt::format("no elements matched selector: {}", selector)});
+        return fail_cli(
+            CliError::Message{fmt::format("no elements matched selector: {}", selector)});
 
     const std::string_view format = opts.output ? std::string_view(*opts.output) : "pretty";
     if (format == "pretty") {

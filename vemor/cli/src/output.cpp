@@ -1,5 +1,6 @@
 #include "vemor/cli/output.hpp"
 
+#include <fmt/format.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -7,8 +8,6 @@
 #include <cerrno>
 #include <system_error>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "vemor/annotate.hpp"
 #include "vemor/json.hpp"
@@ -116,8 +115,8 @@ CliResult<void> print_tree_at(const Element& element, const std::string& prefix,
         return element.children();
     }();
     if (!children) {
-        return write_stdout(fmt::format("{}└── <error: {}>\n", child_prefix,
-                                        children.error().message()));
+        return write_stdout(
+            fmt::format("{}└── <error: {}>\n", child_prefix, children.error().message()));
     }
     if (children->empty()) return {};
     if (depth >= kMaxTreeDepth) {
@@ -127,8 +126,8 @@ CliResult<void> print_tree_at(const Element& element, const std::string& prefix,
             child_prefix, kMaxTreeDepth));
     }
     for (std::size_t i = 0; i < children->size(); ++i) {
-        VEMOR_CLI_TRY_VOID(print_tree_at((*children)[i], child_prefix,
-                                         i + 1 == children->size(), false, nullptr, depth + 1));
+        VEMOR_CLI_TRY_VOID(print_tree_at((*children)[i], child_prefix, i + 1 == children->size(),
+                                         false, nullptr, depth + 1));
     }
     return {};
 }
@@ -156,8 +155,8 @@ std::string format_element_oneline(const ElementData& e) {
     return out;
 }
 
-CliResult<void> print_tree_recursive(const Element& element, const std::string& prefix,
-                                     bool last, bool root, const Target* target) {
+CliResult<void> print_tree_recursive(const Element& element, const std::string& prefix, bool last,
+                                     bool root, const Target* target) {
     return print_tree_at(element, prefix, last, root, target, 0);
 }
 
@@ -177,8 +176,7 @@ std::string group_letter(std::size_t group) {
     return tag;
 }
 
-std::string render_legend_text(std::span<const std::string> selectors,
-                               const Annotated& annotated) {
+std::string render_legend_text(std::span<const std::string> selectors, const Annotated& annotated) {
     std::string out;
     const std::size_t cap = cap_group(annotated);
 
@@ -198,10 +196,9 @@ std::string render_legend_text(std::span<const std::string> selectors,
             append_padded(out, selectors[g - 1], selector_width);
             out += fmt::format("  {}  {} annotated", color_hex(palette_color(g)), count);
             if (annotated.truncated > 0 && g >= cap) {
-                out += count == 0
-                           ? "  (cap reached at or before this group, so 0 is not \"matched "
-                             "nothing\")"
-                           : "  (cap reached, so more may have matched)";
+                out += count == 0 ? "  (cap reached at or before this group, so 0 is not \"matched "
+                                    "nothing\")"
+                                  : "  (cap reached, so more may have matched)";
             }
             out += '\n';
         }
@@ -296,8 +293,8 @@ CliResult<void> write_screenshot(const Screenshot& shot, std::string_view path) 
     if (path == "-") {
         Result<std::vector<std::uint8_t>> png = shot.to_png();
         if (!png) return std::unexpected(CliError(std::move(png).error()));
-        return write_stdout(std::string_view(reinterpret_cast<const char*>(png->data()),
-                                             png->size()));
+        return write_stdout(
+            std::string_view(reinterpret_cast<const char*>(png->data()), png->size()));
     }
     if (Result<void> saved = shot.save_png(std::filesystem::path(std::string(path))); !saved)
         return std::unexpected(CliError(std::move(saved).error()));
@@ -309,10 +306,9 @@ CliResult<void> write_screenshot(const Screenshot& shot, std::string_view path) 
 CliResult<void> write_stdout(std::string_view bytes) {
     const int err = write_all(STDOUT_FILENO, bytes);
     if (err == 0) return {};
-    std::string reason = err > 0 ? std::system_category().message(err)
-                                 : std::string("failed to write whole buffer");
-    return std::unexpected(
-        CliError(Error::Platform{err, fmt::format("write stdout: {}", reason)}));
+    std::string reason =
+        err > 0 ? std::system_category().message(err) : std::string("failed to write whole buffer");
+    return std::unexpected(CliError(Error::Platform{err, fmt::format("write stdout: {}", reason)}));
 }
 
 void write_stderr(std::string_view bytes) { (void)write_all(STDERR_FILENO, bytes); }

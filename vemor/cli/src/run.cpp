@@ -1,13 +1,12 @@
 #include "vemor/cli/run.hpp"
 
+#include <fmt/format.h>
 #include <spawn.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "vemor/cli/commands.hpp"
 #include "vemor/cli/output.hpp"

@@ -12,6 +12,11 @@ inline constexpr std::string_view kGoldenDesktop = R"json(
   "base": "empty",
   "displays": [{"frame": [0, 0, 800, 600], "scale": 2.0}],
   "focused_app": 200,
+  "window_list": [
+    {"pid": 120, "owner_name": "Dock", "layer": 20, "bounds": [100, 540, 200, 50]},
+    {"pid": 200, "owner_name": "Editor", "layer": 0, "window": "editor.window"},
+    {"pid": 300, "owner_name": "Viewer", "layer": 0, "window": "viewer.window"}
+  ],
   "apps": [
     {"pid": 120, "name": "Dock", "window_entries": false,
      "children": [

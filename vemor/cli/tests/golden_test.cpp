@@ -170,7 +170,8 @@ TEST_F(Golden, UsageErrors) {
         {{"action", "press"},
          "usage: vemor action ACTION SELECTOR [--app NAME | --pid PID | --shell KIND] [--value V] "
          "[--at X,Y] [--size W,H]"},
-        {{"action", "set-value", "text_field", "--app", "NotRunning"}, "set-value requires a value"},
+        {{"action", "set-value", "text_field", "--app", "NotRunning"},
+         "set-value requires a value"},
         {{"action", "move-to", "window", "--app", "Editor"}, "move-to requires --at X,Y"},
         {{"action", "resize-to", "window", "--app", "Editor", "--size", "0,10"},
          "--size must be W,H with positive values (got: 0,10)"},
@@ -192,7 +193,8 @@ TEST_F(Golden, UsageErrors) {
         {{"drag", "--from", "1,2"}, "missing --to X,Y"},
         {{"drag", "--from", "1,2", "--to", "3,4", "--duration-ms", "-1"},
          "invalid --duration-ms value '-1' (expected milliseconds as an integer)"},
-        {{"scroll", "--at", "1,2", "--dx", "1.5"}, "invalid --dx value '1.5' (expected an integer)"},
+        {{"scroll", "--at", "1,2", "--dx", "1.5"},
+         "invalid --dx value '1.5' (expected an integer)"},
         {{"key"}, "usage: vemor key KEY [--held K,K]"},
         {{"key", "enter"}, "unknown key name: enter"},
         {{"key", "F256"}, "invalid function key: F256"},
@@ -226,7 +228,8 @@ TEST_F(Golden, FailuresExitWithOne) {
     };
     const std::string missing_app =
         "error: No element matched selector: application[name=\"Nope\"]; waiting for: "
-        "application discovery; candidates: \"Editor\" (pid=200), \"Viewer\" (pid=300)\n";
+        "application discovery; candidates: \"Dock\" (pid=120), \"Editor\" (pid=200), "
+        "\"Viewer\" (pid=300)\n";
     const std::vector<Case> cases = {
         {{"find", "button", "--app", "Nope"}, missing_app},
         {{"tree", "--app", "Nope"}, missing_app},
@@ -236,7 +239,10 @@ TEST_F(Golden, FailuresExitWithOne) {
          "error: no elements matched selector: link\n"},
         {{"find", "button[", "--app", "Editor"},
          "error: Invalid selector 'button[': empty attribute name in filter\n"},
-        {{"mcp"}, "error: the MCP server is not available in this build\n"},
+        {{"tree", "--shell", "dock", "--pid", "5"},
+         "error: No element matched selector: shell_surface[kind=dock][pid=5]; waiting for: a "
+         "dock shell surface; last observed: no dock surface with pid 5 is present; 1 other "
+         "shell surface(s) enumerated; candidates: dock \"Dock\" (pid=120)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
@@ -244,7 +250,21 @@ TEST_F(Golden, FailuresExitWithOne) {
     }
 }
 
-TEST_F(Golden, Apps) { expect_run(run({"apps", "ignored", "--words"}), "200 Editor focused\n300 Viewer\n", "", 0); }
+TEST_F(Golden, Apps) {
+    expect_run(run({"apps", "ignored", "--words"}), "120 Dock\n200 Editor focused\n300 Viewer\n",
+               "", 0);
+}
+
+TEST_F(Golden, ShellSurfaces) {
+    expect_run(run({"shell"}), "dock 120 Dock\n", "", 0);
+    expect_run(run({"find", "list", "--shell", "dock", "-o", "bounds"}), "100,540,200,50\n", "", 0);
+    expect_run(run({"find", "button", "--shell", "dock", "--pid", "120"}),
+               "button \"Editor\" [enabled visible focusable] bounds=(110,545,40,40) "
+               "id=\"dock.editor\" actions=[press]\n"
+               "button \"Viewer\" [enabled visible focusable] bounds=(160,545,40,40) "
+               "id=\"dock.viewer\" actions=[press]\n(2 matches)\n",
+               "", 0);
+}
 
 TEST_F(Golden, Windows) {
     const std::string draft =
@@ -300,8 +320,7 @@ TEST_F(Golden, FindInItsThreeForms) {
 }
 
 TEST_F(Golden, ActionsAnswerOk) {
-    expect_run(run({"action", "press", "button[name=\"Save\"]", "--app", "Editor"}), "ok\n", "",
-               0);
+    expect_run(run({"action", "press", "button[name=\"Save\"]", "--app", "Editor"}), "ok\n", "", 0);
     expect_run(run({"action", "set-value", "text_field", "--app", "Editor", "--value", "Bob"}),
                "ok\n", "", 0);
 }

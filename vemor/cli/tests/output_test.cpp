@@ -50,10 +50,21 @@ TEST(OneLineForm, PartsFlagsAndNumbers) {
     full.min_value = 0.0000001;
     full.max_value = 1e21;
     full.description = "desc";
-    full.states = StateSet{.enabled = false, .visible = false, .focused = true, .active = true,
-                           .selected = true, .editable = true, .focusable = true, .modal = true,
-                           .required = true, .busy = true, .minimized = true, .maximized = true,
-                           .fullscreen = true, .expanded = false, .checked = CheckedState::Mixed};
+    full.states = StateSet{.enabled = false,
+                           .visible = false,
+                           .focused = true,
+                           .active = true,
+                           .selected = true,
+                           .editable = true,
+                           .focusable = true,
+                           .modal = true,
+                           .required = true,
+                           .busy = true,
+                           .minimized = true,
+                           .maximized = true,
+                           .fullscreen = true,
+                           .expanded = false,
+                           .checked = CheckedState::Mixed};
     full.bounds = Rect{-5, 10, 300, 20};
     full.stable_id = "vol";
     full.actions = {"AXIncrement", "AXDecrement"};
@@ -82,7 +93,8 @@ TEST(OneLineForm, PartsFlagsAndNumbers) {
          "minimized maximized fullscreen focusable editable selected modal required busy "
          "checked=mixed collapsed] bounds=(-5,10,300,20) id=\"vol\" "
          "actions=[AXIncrement,AXDecrement]"},
-        {partial, "window numeric_value=0.5 min=1 max=-2.25 [enabled visible checked=off expanded]"},
+        {partial,
+         "window numeric_value=0.5 min=1 max=-2.25 [enabled visible checked=off expanded]"},
         {only_min, "button [enabled visible]"},
     };
     for (const auto& c : cases) EXPECT_EQ(format_element_oneline(c.element), c.expected);
@@ -267,17 +279,21 @@ TEST(TreePrinter, ConnectorsPrefixesAndInlineErrors) {
     auto provider = std::make_shared<TreeProvider>();
     provider->children = [](const ElementData& e) -> Result<ElementList> {
         switch (e.handle) {
-            case 1: return ElementList{node(2, Role::Group, "a"), node(5, Role::Group, "b")};
-            case 2: return ElementList{node(3, Role::Button, "a1"), node(4, Role::Button, "a2")};
-            case 3: return fail(Error::Platform{-25204, "AXError"});
-            case 5: return ElementList{node(6, Role::Link, "b1")};
-            default: return ElementList{};
+            case 1:
+                return ElementList{node(2, Role::Group, "a"), node(5, Role::Group, "b")};
+            case 2:
+                return ElementList{node(3, Role::Button, "a1"), node(4, Role::Button, "a2")};
+            case 3:
+                return fail(Error::Platform{-25204, "AXError"});
+            case 5:
+                return ElementList{node(6, Role::Link, "b1")};
+            default:
+                return ElementList{};
         }
     };
     const Element root(node(1, Role::Window, "W"), provider);
-    const std::string out = capture_stdout([&] {
-        EXPECT_TRUE(print_tree_recursive(root, "", true, true, nullptr).has_value());
-    });
+    const std::string out = capture_stdout(
+        [&] { EXPECT_TRUE(print_tree_recursive(root, "", true, true, nullptr).has_value()); });
     EXPECT_EQ(out,
               "window \"W\" [enabled visible]\n"
               "├── group \"a\" [enabled visible]\n"
@@ -294,22 +310,18 @@ TEST(TreePrinter, RootWhoseChildrenFailPrintsOneErrorLine) {
         return fail(Error::Unsupported{"children"});
     };
     const Element root(node(1, Role::Application, "App"), provider);
-    const std::string out = capture_stdout([&] {
-        EXPECT_TRUE(print_tree_recursive(root, "", true, true, nullptr).has_value());
-    });
+    const std::string out = capture_stdout(
+        [&] { EXPECT_TRUE(print_tree_recursive(root, "", true, true, nullptr).has_value()); });
     EXPECT_EQ(out, "application \"App\" [enabled visible]\n└── <error: Unsupported: children>\n");
 }
 
 TEST(TreePrinter, CyclicTreeStopsAtTheDepthLimit) {
     auto provider = std::make_shared<TreeProvider>();
     // Every element is its own only child.
-    provider->children = [](const ElementData& e) -> Result<ElementList> {
-        return ElementList{e};
-    };
+    provider->children = [](const ElementData& e) -> Result<ElementList> { return ElementList{e}; };
     const Element root(node(1, Role::Group, "loop"), provider);
-    const std::string out = capture_stdout([&] {
-        EXPECT_TRUE(print_tree_recursive(root, "", true, true, nullptr).has_value());
-    });
+    const std::string out = capture_stdout(
+        [&] { EXPECT_TRUE(print_tree_recursive(root, "", true, true, nullptr).has_value()); });
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos;
          start = end + 1)

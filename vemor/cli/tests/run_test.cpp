@@ -52,8 +52,8 @@ Captured run_captured(std::vector<std::string> args) {
 
 TEST(RunMain, AnActionChangesTheDesktopThatLaterCommandsSee) {
     use_golden_desktop();
-    const std::vector<std::string> find_saved = {"find", "static_text[value=\"Saved\"]", "--app",
-                                                 "Editor", "-o", "bounds"};
+    const std::vector<std::string> find_saved = {
+        "find", "static_text[value=\"Saved\"]", "--app", "Editor", "-o", "bounds"};
     EXPECT_EQ(run_captured(find_saved).code, 1);
 
     const Captured pressed =
@@ -68,10 +68,9 @@ TEST(RunMain, AnActionChangesTheDesktopThatLaterCommandsSee) {
     const Captured set = run_captured(
         {"action", "set-value", "text_field[name=\"Name\"]", "--app", "Editor", "--value", "Bob"});
     EXPECT_EQ(set.out, "ok\n");
-    EXPECT_EQ(run_captured({"find", "text_field[value=\"Bob\"]", "--app", "Editor", "-o",
-                            "center"})
-                  .out,
-              "210,161\n");
+    EXPECT_EQ(
+        run_captured({"find", "text_field[value=\"Bob\"]", "--app", "Editor", "-o", "center"}).out,
+        "210,161\n");
 }
 
 TEST(RunMain, ExitCodesFollowTheErrorKind) {
@@ -79,7 +78,7 @@ TEST(RunMain, ExitCodesFollowTheErrorKind) {
     EXPECT_EQ(run_captured({}).code, 0);
     EXPECT_EQ(run_captured({"find"}).code, 2);
     EXPECT_EQ(run_captured({"find", "link", "--app", "Editor"}).code, 1);
-    EXPECT_EQ(run_captured({"apps"}).out, "200 Editor focused\n300 Viewer\n");
+    EXPECT_EQ(run_captured({"apps"}).out, "120 Dock\n200 Editor focused\n300 Viewer\n");
 }
 
 }  // namespace

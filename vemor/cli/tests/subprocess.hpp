@@ -60,8 +60,7 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
     ::signal(SIGPIPE, SIG_IGN);
     RunResult result;
     int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0)
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return result;
 
     int terminal_master = -1;
@@ -91,8 +90,7 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
 
     if (options.close_stdout) ::close(out[0]);
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawn(&pid, VEMOR_EXE, &actions, nullptr, argv.data(), envp.data());
+    const int spawned = ::posix_spawn(&pid, VEMOR_EXE, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -123,7 +121,8 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
     while (!fds.empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             give_up - std::chrono::steady_clock::now());
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(left.count(), 0)));
+        const int ready =
+            ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(left.count(), 0)));
         if (ready < 0) {
             if (errno == EINTR) continue;
             break;

@@ -34,8 +34,8 @@ inline std::string format_element_oneline(const Element& element) {
 // at a time as the walk goes. `target`, when given, supplies the first level of children. A
 // child listing that fails is printed inline and does not fail the call; only a failed write
 // to standard output does.
-CliResult<void> print_tree_recursive(const Element& element, const std::string& prefix,
-                                     bool last, bool root, const Target* target);
+CliResult<void> print_tree_recursive(const Element& element, const std::string& prefix, bool last,
+                                     bool root, const Target* target);
 
 // "-" for no name; else the name quoted and escaped, cut to 120 characters plus "…".
 std::string legend_name(const std::optional<std::string>& name);
