@@ -371,6 +371,14 @@ TEST_F(MacOSInputTest, AClickPressesWhatItLandsOnAndTheApplicationTells) {
         input.pointer_click(centre_of(pids::kSettings, "settings.apply"), MouseButton::Left, 1));
     EXPECT_EQ(attribute_of(pids::kSettings, "settings.status", "AXValue"), sd::Value(""));
 
+    // A status item shows its menu without taking the focus from the application.
+    ASSERT_TRUE(
+        input.pointer_click(centre_of(pids::kSystemUIServer, "status.wifi"), MouseButton::Left, 1));
+    EXPECT_EQ(attribute_of(pids::kSystemUIServer, "status.wifi.menu", "AXHidden"),
+              sd::Value(false));
+    auto editor = own(safe_ax_create_application(pids::kTextEdit));
+    EXPECT_EQ(read(editor.get(), "AXFrontmost").value.get(), safe_cf_boolean_get_constant(true));
+
     safe_cf_run_loop_run_in_mode(0, false);
     safe_cf_run_loop_remove_source(source);
     safe_cf_release(observer);

@@ -142,6 +142,8 @@ TEST_F(MacOSScreenshotTest, PixelsShowTheDesktopWhereItsElementsAre) {
     EXPECT_EQ(centre_pixel(pids::kTextEdit, "textedit.text"), (Px{252, 252, 248, 255}));
     EXPECT_EQ(centre_pixel(pids::kTextEdit, "textedit.menu.Format"), (Px{220, 220, 220, 255}));
     EXPECT_EQ(centre_pixel(pids::kDock, "dock.Notes"), (Px{200, 120, 60, 255}));
+    // Status items over the front application's menu bar.
+    EXPECT_EQ(centre_pixel(pids::kSystemUIServer, "status.wifi"), (Px{220, 220, 220, 255}));
     // Behind the front window nothing of the Settings window shows.
     EXPECT_EQ(centre_pixel(pids::kSettings, "settings.apply"), (Px{252, 252, 248, 255}));
 

@@ -1196,35 +1196,48 @@ CGPoint pointer_now() {
 
 // --- What posted input reaches (input_effects.cpp) ------------------------------------------
 
+// How a child of an application element shows over the windows: 0 not there (windows and the
+// desktop's scroll area lie in the window stack), 1 with the applications (the Dock, the focused
+// application's menu bar), 2 above them all (the status items' extras bar).
+static int overlay_level(const State& s, pid_t pid, const Node& child) {
+    const std::string role = role_of(child);
+    if (is_window_role(role) || role == "AXScrollArea") return 0;
+    if (role == "AXMenuBar") {
+        if (!child.listed) return 2;
+        return pid == s.focused_app ? 1 : 0;
+    }
+    return 1;
+}
+
 ElementId element_at_point(CGPoint p) {
     Lock lock(desktop_mutex());
     State& s = state();
-    auto overlays = [&](bool scroll_areas) -> ElementId {
+    // Level 0 here stands for the desktop's own scroll area, under every window.
+    auto overlays = [&](int level) -> ElementId {
         // Later applications are drawn over earlier ones.
         for (auto a = s.apps.rbegin(); a != s.apps.rend(); ++a) {
             Node* root = node_of(s, a->second.root);
             if (root == nullptr) continue;
             for (auto k = root->children.rbegin(); k != root->children.rend(); ++k) {
                 Node* ch = node_of(s, *k);
-                if (ch == nullptr || is_window_role(role_of(*ch))) continue;
-                const bool scroll_area = role_of(*ch) == "AXScrollArea";
-                if (scroll_area != scroll_areas) continue;
-                if (!scroll_area && a->first != s.focused_app && role_of(*ch) == "AXMenuBar") {
-                    continue;
-                }
+                if (ch == nullptr) continue;
+                const bool desktop = role_of(*ch) == "AXScrollArea";
+                if (level == 0 ? !desktop : overlay_level(s, a->first, *ch) != level) continue;
                 if (ElementId hit = deepest_at(s, *k, p.x, p.y)) return hit;
             }
         }
         return 0;
     };
-    // As drawn: menu bars and the Dock over the windows, the windows front to back, and the
-    // desktop's own scroll area under them all.
-    if (ElementId hit = overlays(false)) return hit;
+    // As drawn: status items, menu bars and the Dock over the windows, the windows front to
+    // back, and the desktop's own scroll area under them all.
+    for (int level : {2, 1}) {
+        if (ElementId hit = overlays(level)) return hit;
+    }
     for (const EntryState& e : s.window_list) {
         if (e.window == 0) continue;
         if (ElementId hit = deepest_at(s, e.window, p.x, p.y)) return hit;
     }
-    return overlays(true);
+    return overlays(0);
 }
 
 std::optional<CGRect> element_frame(ElementId id) {
@@ -1378,15 +1391,15 @@ void render_desktop(CGRect source, std::size_t width, std::size_t height, bool s
             c.fill(it->spec.bounds, *layer >= 24 ? Rgb{246, 246, 246} : Rgb{70, 70, 80});
         }
     }
-    // Menu bars and the Dock of the applications are drawn over the windows.
-    for (auto& [pid, app] : s.apps) {
-        Node* root = node_of(s, app.root);
-        if (root == nullptr) continue;
-        for (ElementId k : root->children) {
-            Node* ch = node_of(s, k);
-            if (ch != nullptr && !is_window_role(role_of(*ch)) && role_of(*ch) != "AXScrollArea" &&
-                (pid == s.focused_app || role_of(*ch) != "AXMenuBar")) {
-                render_subtree(s, c, k);
+    // Menu bars and the Dock of the applications are drawn over the windows, status items over
+    // the menu bar.
+    for (int level : {1, 2}) {
+        for (auto& [pid, app] : s.apps) {
+            Node* root = node_of(s, app.root);
+            if (root == nullptr) continue;
+            for (ElementId k : root->children) {
+                Node* ch = node_of(s, k);
+                if (ch != nullptr && overlay_level(s, pid, *ch) == level) render_subtree(s, c, k);
             }
         }
     }
