@@ -72,21 +72,6 @@ std::string plural(std::size_t n, std::string_view suffix) {
     return n == 1 ? std::string() : std::string(suffix);
 }
 
-std::string event_line(const Event& event) {
-    std::string target = "-";
-    if (event.target) {
-        target = std::string(role::to_snake_case(event.target->role));
-        if (event.target->name) target += fmt::format(" \"{}\"", *event.target->name);
-    }
-    std::string change;
-    if (event.kind.type == EventKind::Type::StateChanged) {
-        change = fmt::format(" {}={}", state_flag::debug_name(event.kind.flag),
-                             event.kind.value ? "true" : "false");
-    }
-    const auto index = static_cast<std::size_t>(event.kind.type);
-    return fmt::format("[{}] {}{}\n", event_kind_names().at(index), target, change);
-}
-
 }  // namespace
 
 CliResult<void> cmd_apps(Words) {
@@ -247,7 +232,7 @@ CliResult<void> cmd_events(Words words) {
     const App app = VEMOR_CLI_TRY(resolve_app(opts));
     Subscription subscription = VEMOR_CLI_TRY(app.subscribe());
     write_stderr(fmt::format("Listening for events on \"{}\" (ctrl-c to stop)...\n", app.name()));
-    for (Event& event : subscription) VEMOR_CLI_TRY_VOID(write_stdout(event_line(event)));
+    for (Event& event : subscription) VEMOR_CLI_TRY_VOID(write_stdout(format_event_line(event)));
     return {};
 }
 

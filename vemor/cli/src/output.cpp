@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vemor/annotate.hpp"
+#include "vemor/event.hpp"
 #include "vemor/json.hpp"
 #include "vemor/role.hpp"
 #include "vemor/text.hpp"
@@ -153,6 +154,21 @@ std::string format_element_oneline(const ElementData& e) {
     if (e.stable_id) out += fmt::format(" id=\"{}\"", *e.stable_id);
     if (!e.actions.empty()) out += fmt::format(" actions=[{}]", fmt::join(e.actions, ","));
     return out;
+}
+
+std::string format_event_line(const Event& event) {
+    std::string target = "-";
+    if (event.target) {
+        target = std::string(role::to_snake_case(event.target->role));
+        if (event.target->name) target += fmt::format(" \"{}\"", *event.target->name);
+    }
+    std::string change;
+    if (event.kind.type == EventKind::Type::StateChanged) {
+        change = fmt::format(" {}={}", state_flag::debug_name(event.kind.flag),
+                             event.kind.value ? "true" : "false");
+    }
+    const auto index = static_cast<std::size_t>(event.kind.type);
+    return fmt::format("[{}] {}{}\n", event_kind_names().at(index), target, change);
 }
 
 CliResult<void> print_tree_recursive(const Element& element, const std::string& prefix, bool last,

@@ -259,6 +259,21 @@ TEST(LegendJson, SortedIndentedWithFinalLineFeed) {
               "  \"truncated\": 0\n}\n");
 }
 
+TEST(EventLine, KindTargetAndStateChange) {
+    Event focus{.target = make(Role::Button, "OK \"now\""),
+                .kind = {EventKind::Type::FocusChanged}};
+    Event unnamed{.target = make(Role::Window), .kind = {EventKind::Type::WindowOpened}};
+    Event untargeted{.kind = {EventKind::Type::Announcement}};
+    Event state{.target = make(Role::CheckBox, "Bold"),
+                .kind = EventKind::state_changed(StateFlag::Fullscreen, true)};
+    Event cleared{.kind = EventKind::state_changed(StateFlag::Checked, false)};
+    EXPECT_EQ(format_event_line(focus), "[focus_changed] button \"OK \"now\"\"\n");
+    EXPECT_EQ(format_event_line(unnamed), "[window_opened] window\n");
+    EXPECT_EQ(format_event_line(untargeted), "[announcement] -\n");
+    EXPECT_EQ(format_event_line(state), "[state_changed] check_box \"Bold\" Fullscreen=true\n");
+    EXPECT_EQ(format_event_line(cleared), "[state_changed] - Checked=false\n");
+}
+
 // A tree scripted by handle: children per handle, or a failure.
 class TreeProvider : public testing::StubProvider {
 public:

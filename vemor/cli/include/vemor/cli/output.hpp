@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "vemor/element.hpp"
+#include "vemor/event.hpp"
 #include "vemor/facade/cli_error.hpp"
 #include "vemor/facade/target.hpp"
 #include "vemor/legend.hpp"
@@ -29,6 +30,10 @@ std::string format_element_oneline(const ElementData& element);
 inline std::string format_element_oneline(const Element& element) {
     return format_element_oneline(element.data());
 }
+
+// One line of `events`: "[kind] role "name" Flag=value", with "-" for an event without a
+// target and the state part only for a state change; ends with a line feed.
+std::string format_event_line(const Event& event);
 
 // Prints the element and its subtree to standard output with box-drawing connectors, one line
 // at a time as the walk goes. `target`, when given, supplies the first level of children. A
