@@ -37,9 +37,8 @@ Error not_supported(std::string_view op, Role role) {
 
 // One attribute write: -25206 means the element does not take it; any other failure is reported
 // with `failure` and the platform's code.
-Result<void> write_attribute(const AXElement& element, std::string_view attribute,
-                             CFTypeRef value, std::string_view op, Role role,
-                             std::string_view failure) {
+Result<void> write_attribute(const AXElement& element, std::string_view attribute, CFTypeRef value,
+                             std::string_view op, Role role, std::string_view failure) {
     ax::CfRef name = ax::make_cf_string(attribute);
     const AXError code =
         safe_ax_set_attribute_value(element.get(), static_cast<CFStringRef>(name.get()), value);
@@ -95,8 +94,7 @@ Result<void> MacOSProvider::select(const ElementData& e) const {
 
 namespace {
 
-Result<void> set_expanded(const AXElement& element, bool expanded, std::string_view op,
-                          Role role) {
+Result<void> set_expanded(const AXElement& element, bool expanded, std::string_view op, Role role) {
     if (!VEMOR_TRY(ax::is_attr_settable(element, "AXExpanded")))
         return fail(not_supported(op, role));
     return ax::set_bool_attr(element, "AXExpanded", expanded, op, role);

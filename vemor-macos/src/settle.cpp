@@ -254,8 +254,8 @@ Result<void> settle_window_fullscreen(const AXElement& window, bool wanted, std:
     }
     std::string last_observed = sample->last_observed();
     if (last_retry_failure)
-        last_observed = fmt::format("{}; the last retry set failed: {}", last_observed,
-                                    *last_retry_failure);
+        last_observed =
+            fmt::format("{}; the last retry set failed: {}", last_observed, *last_retry_failure);
     return fail(settle_timeout(wanted ? "window enters fullscreen (AXFullScreen=true)"
                                       : "window leaves fullscreen (AXFullScreen=false with "
                                         "IsAttributeSettable=true)",

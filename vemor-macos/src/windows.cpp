@@ -29,9 +29,10 @@ namespace ax {
 
 Result<void> set_window_position(const AXElement& window, std::int32_t x, std::int32_t y,
                                  Role role) {
-    CfRef point = CfRef::adopt(
-        safe_ax_value_create_cg_point(static_cast<double>(x), static_cast<double>(y)));
-    if (!point) return fail(Error::Platform{-1, "Failed to create CGPoint AXValue for window move"});
+    CfRef point =
+        CfRef::adopt(safe_ax_value_create_cg_point(static_cast<double>(x), static_cast<double>(y)));
+    if (!point)
+        return fail(Error::Platform{-1, "Failed to create CGPoint AXValue for window move"});
     const AXError code = write_attribute(window, "AXPosition", point.get());
     if (code == kActionUnsupported) return fail(not_supported("move_to", role));
     if (code != 0) return fail(Error::Platform{code, "Set AXPosition failed"});

@@ -30,300 +30,180 @@ TEST(TargetSample, LastObservedTexts) {
     for (const auto& [sample, text] : cases) EXPECT_EQ(sample.last_observed(), text);
 }
 
-TEST(TargetSample, LeavingFullscreenCountsOnlyWhileSettable) {
-    struct Case {
-        Sample sample;
-        bool enter, leave;
-    };
-    const Case cases[] = {
-        {{Sample::WindowFound{true, false}}, true, false},
-        {{Sample::WindowFound{false, true}}, false, true},
-        {{Sample::WindowFound{false, false}}, false, false},
-        {{Cached{true, true}}, true, false},
-        {{Cached{false, true}}, false, true},
-        {{Cached{false, Cached::Invalidated{"E"}}}, false, false},
-        {{Cached{Cached::NoAttribute{}, true}}, false, false},
-        {{Sample::WindowUnanswered{}}, false, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.sample.matches(true), c.enter) << c.sample.last_observed();
-        EXPECT_EQ(c.sample.matches(false), c.leave) << c.sample.last_observed();
-    }
-}
+// The loops on the Settings window of the default desktop, in virtual time. `arrange` changes
+// the desktop before the loop starts (and may hook the clock to change it between polls).
+struct LoopCase {
+    const char* name;
+    std::function<void(sd::ElementId, AXElement&, VirtualClock&)> arrange;
+    bool fullscreen;  // which loop
+    bool wanted;
+    std::string outcome;  // "ok" or the error's message
+    int sleeps;
+    std::size_t writes;
+};
 
 class SettleTest : public DesktopTest {
 protected:
-    void SetUp() override {
+    void run(const LoopCase& c) {
+        SCOPED_TRACE(c.name);
         install(sd::default_desktop());
-        id_ = find(pids::kSettings, "settings.window");
+        const sd::ElementId id = find(pids::kSettings, "settings.window");
+        AXElement cached = element(id);
+        VirtualClock clock;
+        c.arrange(id, cached, clock);
+        sd::clear_call_log();
+        auto r = c.fullscreen
+                     ? ax::settle_window_fullscreen(cached, c.wanted, "restore", Role::Window)
+                     : ax::settle_bool_attr(cached, c.wanted, "restore", Role::Window);
+        EXPECT_EQ(r ? "ok" : r.error().message(), c.outcome);
+        if (!r && r.error().is<Error::Timeout>()) {
+            EXPECT_EQ(r.error().as<Error::Timeout>()->elapsed, std::chrono::seconds(5));
+        }
+        if (r) {
+            const char* attribute = c.fullscreen ? "AXFullScreen" : "AXMinimized";
+            EXPECT_EQ(sd::attribute(sd::find_element(pids::kSettings, "settings.window").value(),
+                                    attribute),
+                      std::optional<sd::Value>(c.wanted));
+        }
+        EXPECT_EQ(clock.sleeps(), c.sleeps);
+        EXPECT_EQ(sd::call_count("AXUIElementSetAttributeValue",
+                                 c.fullscreen ? "AXFullScreen" : "AXMinimized"),
+                  c.writes);
+        sd::clear_faults();
+        cached = {};
+        check_released();
     }
-    AXElement window() const { return element(id_); }
-    bool reads(const std::string& attribute) const {
-        return sd::attribute(id_, attribute) == std::optional<sd::Value>(true);
-    }
-    std::size_t writes(const std::string& attribute) const {
-        return sd::call_count("AXUIElementSetAttributeValue", attribute);
-    }
-    sd::ElementId id_ = 0;
 };
 
-// ---- The AXMinimized loop -------------------------------------------------------------------
+void nothing(sd::ElementId, AXElement&, VirtualClock&) {}
 
-TEST_F(SettleTest, MinimizedLoopSucceedsOnceTheWindowReadsTheWantedValue) {
-    struct Case {
-        const char* name;
-        bool start_minimized;
-        std::optional<int> delay;  // reads until a write shows
-        int sleeps;
-        std::size_t writes;
-    };
-    const Case cases[] = {
-        {"already minimised: no write", true, 0, 0, 0},
-        {"takes effect at once", false, 0, 1, 1},
-        // The repeated write does not restart the animation.
-        {"animates over three reads", false, 3, 4, 4},
-    };
-    for (const auto& c : cases) {
-        sd::set_attribute(id_, "AXMinimized", c.start_minimized);
-        sd::delay_writes(id_, "AXMinimized", c.delay);
-        sd::clear_call_log();
-        VirtualClock clock;
-        EXPECT_EQ(error_text(ax::settle_bool_attr(window(), true, "minimize", Role::Window)), "ok")
-            << c.name;
-        EXPECT_TRUE(reads("AXMinimized")) << c.name;
-        EXPECT_EQ(clock.sleeps(), c.sleeps) << c.name;
-        EXPECT_EQ(writes("AXMinimized"), c.writes) << c.name;
-    }
+sd::Fault code_fault(const char* call, AXError code, const char* name, int times = 1) {
+    return {
+        .call = call, .kind = sd::Fault::Kind::Code, .code = code, .name = name, .times = times};
 }
 
-TEST_F(SettleTest, MinimizedLoopTimesOutAfterExactlyFiveSeconds) {
-    struct Case {
-        const char* name;
-        std::function<void()> arrange;
-        bool wanted;
-        std::string message;
-        std::size_t writes;
-    };
-    const Case cases[] = {
-        {"the write never takes effect",
-         [&] { sd::delay_writes(id_, "AXMinimized", std::nullopt); }, true,
-         "Timeout after 5.0s; waiting for: window enters minimized state (AXMinimized=true); "
-         "last observed: AXMinimized reads false",
-         101},
-        {"no value: nothing is written", [&] { sd::set_attribute(id_, "AXMinimized", {}); }, false,
+constexpr const char* kInvalidRead =
+    "Platform error (-25202): AXMinimized read failed while handling restore on a window (AXError "
+    "-25202); the state is unknown, not false";
+
+TEST_F(SettleTest, MinimizedLoop) {
+    const LoopCase cases[] = {
+        {"already there: no write",
+         [](auto w, auto&, auto&) { sd::set_attribute(w, "AXMinimized", true); }, false, true, "ok",
+         0, 0},
+        {"takes effect at once", nothing, false, true, "ok", 1, 1},
+        // Writing again while the window animates does not start the animation over.
+        {"animates over three readings",
+         [](auto w, auto&, auto&) { sd::delay_writes(w, "AXMinimized", 3); }, false, true, "ok", 4,
+         4},
+        {"never takes effect",
+         [](auto w, auto&, auto&) { sd::delay_writes(w, "AXMinimized", std::nullopt); }, false,
+         true,
+         "Timeout after 5.0s; waiting for: window enters minimized state (AXMinimized=true); last "
+         "observed: AXMinimized reads false",
+         100, 101},
+        {"no value: never written",
+         [](auto w, auto&, auto&) { sd::set_attribute(w, "AXMinimized", {}); }, false, false,
          "Timeout after 5.0s; waiting for: window leaves minimized state (AXMinimized=false); "
          "last observed: the window has no AXMinimized attribute",
-         0},
-    };
-    for (const auto& c : cases) {
-        sd::reset_to_default_desktop();
-        id_ = find(pids::kSettings, "settings.window");
-        c.arrange();
-        sd::clear_call_log();
-        VirtualClock clock;
-        auto r = ax::settle_bool_attr(window(), c.wanted, "restore", Role::Window);
-        ASSERT_FALSE(r) << c.name;
-        EXPECT_EQ(r.error().message(), c.message) << c.name;
-        EXPECT_EQ(r.error(), ax::settle_timeout(r.error().diagnosis()->condition.value(),
-                                                r.error().diagnosis()->last_observed.value()));
-        EXPECT_EQ(clock.elapsed(), std::chrono::seconds(5)) << c.name;
-        EXPECT_EQ(writes("AXMinimized"), c.writes) << c.name;
-    }
-}
-
-TEST_F(SettleTest, MinimizedLoopFollowsAnInvalidatedWindow) {
-    // The cached reference goes bad while the application still lists the window: the loop goes
-    // on with the listed one (the bad reference would fail every request).
-    AXElement cached = window();
-    sd::invalidate_reference(cached.get());
-    VirtualClock clock;
-    EXPECT_EQ(error_text(ax::settle_bool_attr(cached, true, "minimize", Role::Window)), "ok");
-    EXPECT_TRUE(reads("AXMinimized"));
-    EXPECT_EQ(clock.sleeps(), 2);
-}
-
-TEST_F(SettleTest, MinimizedLoopKeepsTheCachedWindowWhenNoneIsListed) {
-    AXElement cached = window();
-    sd::renew_element(id_);  // the application made a new window object
-    VirtualClock clock;
-    auto r = ax::settle_bool_attr(cached, true, "minimize", Role::Window);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().message(),
-              "Timeout after 5.0s; waiting for: window enters minimized state (AXMinimized=true); "
-              "last observed: Platform error (-25202): AXMinimized read failed while handling "
-              "minimize on a window (AXError -25202); the state is unknown, not false");
-}
-
-TEST_F(SettleTest, OtherErrorsEndTheLoopsAtOnce) {
-    const std::pair<sd::Fault, std::string> cases[] = {
-        {{.call = "AXUIElementCopyAttributeValue",
-          .kind = sd::Fault::Kind::Code,
-          .code = kAXErrorCannotComplete,
-          .name = "AXMinimized"},
-         "Platform { code: -25204, message: \"AXMinimized read failed while handling minimize on "
-         "a window (AXError -25204); the state is unknown, not false\" }"},
-        {{.call = "AXUIElementSetAttributeValue",
-          .kind = sd::Fault::Kind::Code,
-          .code = kAXErrorActionUnsupported,
-          .name = "AXMinimized"},
-         "ActionNotSupported { action: \"minimize\", role: Window }"},
-        {{.call = "AXUIElementGetPid", .kind = sd::Fault::Kind::Code, .code = kAXErrorFailure},
-         "Platform { code: -25200, message: \"AXUIElementGetPid failed (AXError -25200) while "
-         "running minimize on a window\" }"},
-    };
-    for (const auto& [fault, text] : cases) {
-        sd::add_fault(fault);
-        VirtualClock clock;
-        EXPECT_EQ(error_text(ax::settle_bool_attr(window(), true, "minimize", Role::Window)), text);
-        EXPECT_EQ(clock.sleeps(), 0);
-        sd::clear_faults();
-    }
-}
-
-TEST_F(SettleTest, FreshTargetIsTheEqualListedWindow) {
-    AXElement app = element(sd::application_element(pids::kSettings).value());
-    auto found = value_of(ax::fresh_target_in_app(app, window()));
-    ASSERT_TRUE(found);
-    EXPECT_TRUE(found->same_element(window()));
-
-    AXElement other = element(find(pids::kNotes, "notes.window"));
-    EXPECT_FALSE(value_of(ax::fresh_target_in_app(app, other)));
-
-    // An application that went away lists nothing; a malformed list is an error.
-    sd::add_fault({.call = "AXUIElementCopyAttributeValue",
-                   .kind = sd::Fault::Kind::Code,
-                   .code = kAXErrorInvalidUIElement,
-                   .name = "AXWindows"});
-    EXPECT_FALSE(value_of(ax::fresh_target_in_app(app, window())));
-    sd::clear_faults();
-    sd::set_attribute(*sd::application_element(pids::kSettings), "AXWindows", "x");
-    EXPECT_EQ(error_text(ax::fresh_target_in_app(app, window())),
-              "Platform { code: -1, message: \"AXWindows returned a non-array value; the provider "
-              "answered malformed, not empty\" }");
-}
-
-// ---- The AXFullScreen loop ------------------------------------------------------------------
-
-TEST_F(SettleTest, FullscreenNeedsReadingsSevenHundredMillisecondsApart) {
-    struct Case {
-        const char* name;
-        bool start, settable, wanted;
-        int sleeps;
-        std::size_t writes;
-    };
-    const Case cases[] = {
-        // Written at 0 ms, reads true from 50 ms, holds until 750 ms.
-        {"enters", false, true, true, 15, 15},
-        {"already in, read-only: confirmed without writing", true, false, true, 14, 0},
-        {"leaves", true, true, false, 15, 15},
-    };
-    for (const auto& c : cases) {
-        sd::set_attribute(id_, "AXFullScreen", c.start);
-        sd::set_settable(id_, "AXFullScreen", c.settable);
-        sd::clear_call_log();
-        VirtualClock clock;
-        EXPECT_EQ(error_text(ax::settle_window_fullscreen(window(), c.wanted, "enter_fullscreen",
-                                                          Role::Window)),
-                  "ok")
-            << c.name;
-        EXPECT_EQ(reads("AXFullScreen"), c.wanted) << c.name;
-        EXPECT_EQ(clock.sleeps(), c.sleeps) << c.name;
-        EXPECT_EQ(writes("AXFullScreen"), c.writes) << c.name;
-    }
-}
-
-TEST_F(SettleTest, FullscreenTimesOut) {
-    struct Case {
-        const char* name;
-        bool wanted;
-        std::function<void(VirtualClock&)> arrange;
-        std::string last_observed;
-    };
-    const Case cases[] = {
-        {"reads false but read-only: leaving does not count", false,
-         [&](VirtualClock&) {
-             sd::add_fault({.call = "AXUIElementIsAttributeSettable",
-                            .kind = sd::Fault::Kind::Code,
-                            .code = 0,
-                            .name = "AXFullScreen",
-                            .times = 0});
+         100, 0},
+        // The bad reference would fail every request: the loop goes on with the listed window.
+        {"reference invalidated, the window still listed",
+         [](auto, auto& cached, auto&) { sd::invalidate_reference(cached.get()); }, false, true,
+         "ok", 2, 1},
+        {"window gone: the cached reference is kept",
+         [](auto w, auto&, auto&) { sd::renew_element(w); }, false, true,
+         std::string("Timeout after 5.0s; waiting for: window enters minimized state "
+                     "(AXMinimized=true); last observed: ") +
+             kInvalidRead,
+         100, 0},
+        {"other errors end the loop",
+         [](auto, auto&, auto&) {
+             sd::add_fault(
+                 code_fault("AXUIElementSetAttributeValue", kAXErrorCannotComplete, "AXMinimized"));
          },
-         "the target window reads AXFullScreen=false (settable=false)"},
-        {"flapping readings restart the stability window", true,
-         [&](VirtualClock& clock) {
-             sd::delay_writes(id_, "AXFullScreen", std::nullopt);
+         false, true, "Platform error (-25204): Set AXMinimized=true failed", 0, 1},
+    };
+    for (const auto& c : cases) run(c);
+}
+
+TEST_F(SettleTest, FullscreenLoop) {
+    const auto unlisted = [](int) {
+        const sd::ElementId app = *sd::application_element(pids::kSettings);
+        sd::set_attribute(app, "AXWindows", sd::Value::List{});
+    };
+    const auto listed = [](int) {
+        sd::remove_attribute(*sd::application_element(pids::kSettings), "AXWindows");
+    };
+    const auto read_only_on = [](sd::ElementId w) {
+        sd::set_attribute(w, "AXFullScreen", true);
+        sd::set_settable(w, "AXFullScreen", false);
+    };
+    const LoopCase cases[] = {
+        // Written at 0 ms, reads true from 50 ms, has held 700 ms at 750 ms.
+        {"enters", nothing, true, true, "ok", 15, 15},
+        {"already in, read-only: confirmed without a write",
+         [&](auto w, auto&, auto&) { read_only_on(w); }, true, true, "ok", 14, 0},
+        {"not listed: settles on the cached reference", [&](auto, auto&, auto&) { unlisted(0); },
+         true, true, "ok", 15, 15},
+        {"reads false but read-only: leaving does not count",
+         [](auto, auto&, auto&) {
+             sd::add_fault(code_fault("AXUIElementIsAttributeSettable", 0, "AXFullScreen", 0));
+         },
+         true, false,
+         "Timeout after 5.0s; waiting for: window leaves fullscreen (AXFullScreen=false with "
+         "IsAttributeSettable=true); last observed: the target window reads AXFullScreen=false "
+         "(settable=false)",
+         100, 101},
+        {"flapping readings restart the 700 ms",
+         [](auto w, auto&, auto& clock) {
+             sd::delay_writes(w, "AXFullScreen", std::nullopt);
              clock.after_each_sleep(
-                 [&](int n) { sd::set_attribute(id_, "AXFullScreen", n % 2 == 1); });
+                 [w](int n) { sd::set_attribute(w, "AXFullScreen", n % 2 == 1); });
          },
-         "the target window reads AXFullScreen=false (settable=true)"},
-        {"switching between the listed window and the cached handle restarts it too", true,
-         [&](VirtualClock& clock) {
-             sd::set_attribute(id_, "AXFullScreen", true);
-             sd::set_settable(id_, "AXFullScreen", false);
-             clock.after_each_sleep([&](int n) {
-                 const sd::ElementId app = *sd::application_element(pids::kSettings);
-                 if (n % 2 == 1)
-                     sd::set_attribute(app, "AXWindows", sd::Value::List{});
-                 else
-                     sd::remove_attribute(app, "AXWindows");
-             });
+         true, true,
+         "Timeout after 5.0s; waiting for: window enters fullscreen (AXFullScreen=true); last "
+         "observed: the target window reads AXFullScreen=false (settable=true)",
+         100, 101},
+        {"switching between listed window and cached reference restarts them too",
+         [&](auto w, auto&, auto& clock) {
+             read_only_on(w);
+             clock.after_each_sleep([&](int n) { n % 2 ? unlisted(n) : listed(n); });
          },
-         "the target window reads AXFullScreen=true (settable=false)"},
-        {"a write refused as invalid is kept as the last retry failure", true,
-         [&](VirtualClock&) {
-             // The listed window answers; the cached reference, which the loop writes to, not.
-             sd::add_fault({.call = "AXUIElementSetAttributeValue",
-                            .kind = sd::Fault::Kind::Code,
-                            .code = kAXErrorInvalidUIElement,
-                            .name = "AXFullScreen",
-                            .times = 0});
+         true, true,
+         "Timeout after 5.0s; waiting for: window enters fullscreen (AXFullScreen=true); last "
+         "observed: the target window reads AXFullScreen=true (settable=false)",
+         100, 0},
+        {"writes refused as invalid are the last retry failure",
+         [](auto, auto&, auto&) {
+             sd::add_fault(code_fault("AXUIElementSetAttributeValue", kAXErrorInvalidUIElement,
+                                      "AXFullScreen", 0));
          },
-         "the target window reads AXFullScreen=false (settable=true); the last retry set failed: "
-         "Platform error (-25202): Set AXFullScreen=true failed"},
-        {"a later successful write clears it", true,
-         [&](VirtualClock&) {
-             sd::delay_writes(id_, "AXFullScreen", std::nullopt);
-             sd::add_fault({.call = "AXUIElementSetAttributeValue",
-                            .kind = sd::Fault::Kind::Code,
-                            .code = kAXErrorInvalidUIElement,
-                            .name = "AXFullScreen"});
+         true, true,
+         "Timeout after 5.0s; waiting for: window enters fullscreen (AXFullScreen=true); last "
+         "observed: the target window reads AXFullScreen=false (settable=true); the last retry set "
+         "failed: Platform error (-25202): Set AXFullScreen=true failed",
+         100, 101},
+        {"a later successful write clears it",
+         [](auto w, auto&, auto&) {
+             sd::delay_writes(w, "AXFullScreen", std::nullopt);
+             sd::add_fault(code_fault("AXUIElementSetAttributeValue", kAXErrorInvalidUIElement,
+                                      "AXFullScreen"));
          },
-         "the target window reads AXFullScreen=false (settable=true)"},
-        {"the window is gone: its cached handle is read", true,
-         [&](VirtualClock&) { sd::renew_element(id_); },
-         "the target window is not enumerable; its cached handle could not be read: Platform "
-         "error (-25202): AXFullScreen read failed while handling enter_fullscreen on a window "
-         "(AXError -25202); the state is unknown, not false; the last retry set failed: "
-         "Platform error (-25202): Set AXFullScreen=true failed"},
+         true, true,
+         "Timeout after 5.0s; waiting for: window enters fullscreen (AXFullScreen=true); last "
+         "observed: the target window reads AXFullScreen=false (settable=true)",
+         100, 101},
+        {"window gone: its cached reference is read",
+         [](auto w, auto&, auto&) { sd::renew_element(w); }, true, true,
+         "Timeout after 5.0s; waiting for: window enters fullscreen (AXFullScreen=true); last "
+         "observed: the target window is not enumerable; its cached handle could not be read: "
+         "Platform error (-25202): AXFullScreen read failed while handling restore on a window "
+         "(AXError -25202); the state is unknown, not false; the last retry set failed: Platform "
+         "error (-25202): Set AXFullScreen=true failed",
+         100, 101},
     };
-    for (const auto& c : cases) {
-        AXElement cached = window();
-        VirtualClock clock;
-        c.arrange(clock);
-        auto r = ax::settle_window_fullscreen(cached, c.wanted, "enter_fullscreen", Role::Window);
-        ASSERT_FALSE(r) << c.name;
-        const Diagnosis* d = r.error().diagnosis();
-        ASSERT_TRUE(d) << c.name;
-        EXPECT_EQ(d->condition, c.wanted ? "window enters fullscreen (AXFullScreen=true)"
-                                         : "window leaves fullscreen (AXFullScreen=false with "
-                                           "IsAttributeSettable=true)")
-            << c.name;
-        EXPECT_EQ(d->last_observed, c.last_observed) << c.name;
-        EXPECT_EQ(r.error().as<Error::Timeout>()->elapsed, std::chrono::seconds(5)) << c.name;
-        sd::clear_faults();
-        sd::reset_to_default_desktop();
-        id_ = find(pids::kSettings, "settings.window");
-    }
-}
-
-TEST_F(SettleTest, FullscreenSettlesOnTheCachedHandleWhenTheWindowIsNotListed) {
-    sd::set_attribute(*sd::application_element(pids::kSettings), "AXWindows", sd::Value::List{});
-    VirtualClock clock;
-    EXPECT_EQ(error_text(ax::settle_window_fullscreen(window(), true, "enter_fullscreen",
-                                                      Role::Window)),
-              "ok");
-    EXPECT_TRUE(reads("AXFullScreen"));
-    EXPECT_EQ(clock.sleeps(), 15);
+    for (const auto& c : cases) run(c);
 }
 
 }  // namespace

@@ -9,343 +9,389 @@ namespace vemor::axtest {
 namespace {
 
 namespace pids = sd::default_pids;
+using Arrange = std::function<void(sd::ElementId, AXElement&, VirtualClock&)>;
 
-bool holds(sd::ElementId id, const std::string& attribute, const sd::Value& value) {
-    return sd::attribute(id, attribute) == std::optional<sd::Value>(value);
+// An operation by name: move_to and resize_to with their two numbers, every other one through
+// perform_action, which leads to the window operation of that name.
+struct Op {
+    std::string_view name;
+    std::int32_t a = 0, b = 0;
+};
+
+Result<void> apply(const MacOSProvider& p, const ElementData& e, const Op& op) {
+    if (op.name == "move_to") return p.move_to(e, op.a, op.b);
+    if (op.name == "resize_to")
+        return p.resize_to(e, static_cast<std::uint32_t>(op.a), static_cast<std::uint32_t>(op.b));
+    return p.perform_action(e, op.name);
 }
 
-sd::Fault code_fault(std::string call, AXError code, std::string name = {}) {
-    sd::Fault f{.call = std::move(call), .kind = sd::Fault::Kind::Code, .code = code};
-    if (!name.empty()) f.name = std::move(name);
-    return f;
+bool holds(pid_t pid, const char* identifier, const char* attribute, const sd::Value& value) {
+    auto id = sd::find_element(pid, identifier);
+    return id && sd::attribute(*id, attribute) == std::optional<sd::Value>(value);
 }
+
+sd::Fault code_fault(const char* call, AXError code, const char* name) {
+    return {.call = call, .kind = sd::Fault::Kind::Code, .code = code, .name = name};
+}
+
+void nothing(sd::ElementId, AXElement&, VirtualClock&) {}
+
+struct Case {
+    const char* name;
+    pid_t pid;
+    const char* window;
+    Arrange arrange;
+    Op op;
+    std::string outcome;  // "ok" or the error's message
+    std::function<bool()> shows = [] { return true; };
+    std::size_t writes = 0;  // of AXPosition, for move_to
+};
 
 // Window operations on the default desktop, in virtual time.
 class WindowsTest : public DesktopTest {
 protected:
-    void SetUp() override { install(sd::default_desktop()); }
-
-    // A snapshot of the window (or other element) with this identifier.
-    ElementData snapshot(pid_t pid, const std::string& identifier) {
-        auto data = value_of(provider().build_element_data(element(find(pid, identifier)), pid));
+    void run(const Case& c) {
+        SCOPED_TRACE(c.name);
+        install(sd::default_desktop());
+        const sd::ElementId id = find(c.pid, c.window);
+        const ElementData window =
+            value_of(provider().build_element_data(element(id), static_cast<std::uint32_t>(c.pid)));
+        AXElement cached = value_of(provider().get_cached(window.handle));
+        VirtualClock clock;
+        c.arrange(id, cached, clock);
         sd::clear_call_log();
-        return data;
-    }
-    std::size_t writes(const std::string& attribute = {}) const {
-        return sd::call_count("AXUIElementSetAttributeValue", attribute);
+        auto r = apply(provider(), window, c.op);
+        EXPECT_EQ(r ? "ok" : r.error().message(), c.outcome);
+        if (c.shows) {
+            EXPECT_TRUE(c.shows());
+        }
+        if (c.op.name == "move_to") {
+            EXPECT_EQ(sd::call_count("AXUIElementSetAttributeValue", "AXPosition"), c.writes);
+        }
+        sd::clear_faults();
+        cached = {};
+        check_released();
     }
 };
 
 TEST_F(WindowsTest, OperationsDoWhatTheUserSees) {
-    const auto settings = [] { return find(pids::kSettings, "settings.window"); };
-    const auto text_edit = [] { return find(pids::kTextEdit, "textedit.window"); };
-    const auto archive = [] { return find(pids::kNotes, "notes.archive"); };
-    struct Case {
-        const char* name;
-        pid_t pid;
-        const char* window;
-        std::function<void(const MacOSProvider&, const ElementData&)> arrange;
-        std::function<Result<void>(const MacOSProvider&, const ElementData&)> act;
-        std::function<void()> check;
+    using namespace pids;
+    const auto fullscreen = [](sd::ElementId, AXElement& w, VirtualClock&) {
+        ASSERT_TRUE(ax::set_bool_attr(w, "AXFullScreen", true, "test", Role::Window));
     };
-    const auto none = [](const MacOSProvider&, const ElementData&) {};
     const Case cases[] = {
-        {"minimize", pids::kSettings, "settings.window", none,
-         [](auto& p, auto& w) { return p.minimize(w); },
-         [&] { EXPECT_TRUE(holds(settings(), "AXMinimized", true)); }},
-        {"restore a minimised window", pids::kNotes, "notes.archive", none,
-         [](auto& p, auto& w) { return p.restore(w); },
-         [&] { EXPECT_TRUE(holds(archive(), "AXMinimized", false)); }},
-        {"enter full screen: the window fills the display", pids::kSettings, "settings.window",
-         none, [](auto& p, auto& w) { return p.enter_fullscreen(w); },
-         [&] {
-             EXPECT_TRUE(holds(settings(), "AXFullScreen", true));
-             EXPECT_TRUE(holds(settings(), "AXPosition", CGPoint{0, 0}));
-             EXPECT_TRUE(holds(settings(), "AXSize", CGSize{1440, 900}));
+        {"minimize",
+         kSettings,
+         "settings.window",
+         nothing,
+         {"minimize"},
+         "ok",
+         [] { return holds(kSettings, "settings.window", "AXMinimized", true); }},
+        {"restore from the Dock",
+         kNotes,
+         "notes.archive",
+         nothing,
+         {"restore"},
+         "ok",
+         [] { return holds(kNotes, "notes.archive", "AXMinimized", false); }},
+        {"full screen fills the display",
+         kSettings,
+         "settings.window",
+         nothing,
+         {"enter_fullscreen"},
+         "ok",
+         [] {
+             return holds(kSettings, "settings.window", "AXSize", CGSize{1440, 900});
          }},
-        {"enter full screen from the Dock", pids::kNotes, "notes.archive", none,
-         [](auto& p, auto& w) { return p.enter_fullscreen(w); },
-         [&] {
-             EXPECT_TRUE(holds(archive(), "AXMinimized", false));
-             EXPECT_TRUE(holds(archive(), "AXFullScreen", true));
-         }},
-        {"minimize a full-screen window: it leaves full screen first", pids::kTextEdit,
+        {"full screen from the Dock",
+         kNotes,
+         "notes.archive",
+         nothing,
+         {"enter_fullscreen"},
+         "ok",
+         [] { return holds(kNotes, "notes.archive", "AXMinimized", false); }},
+        // A full-screen window must leave full screen before it can go to the Dock.
+        {"minimize a full-screen window",
+         kTextEdit,
          "textedit.window",
-         [](auto& p, auto& w) { ASSERT_TRUE(p.enter_fullscreen(w)); },
-         [](auto& p, auto& w) { return p.minimize(w); },
-         [&] {
-             EXPECT_TRUE(holds(text_edit(), "AXFullScreen", false));
-             EXPECT_TRUE(holds(text_edit(), "AXPosition", CGPoint{300, 100}));
-             EXPECT_TRUE(holds(text_edit(), "AXMinimized", true));
+         fullscreen,
+         {"minimize"},
+         "ok",
+         [] {
+             return holds(kTextEdit, "textedit.window", "AXPosition", CGPoint{300, 100}) &&
+                    holds(kTextEdit, "textedit.window", "AXMinimized", true);
          }},
-        {"restore a full-screen window", pids::kTextEdit, "textedit.window",
-         [](auto& p, auto& w) { ASSERT_TRUE(p.enter_fullscreen(w)); },
-         [](auto& p, auto& w) { return p.restore(w); },
-         [&] {
-             EXPECT_TRUE(holds(text_edit(), "AXFullScreen", false));
-             EXPECT_TRUE(holds(text_edit(), "AXSize", CGSize{760, 560}));
+        {"activate a minimised window of a background application",
+         kNotes,
+         "notes.archive",
+         nothing,
+         {"activate"},
+         "ok",
+         [] {
+             return holds(kNotes, "notes.archive", "AXMinimized", false) &&
+                    holds(kNotes, "notes.archive", "AXMain", true) &&
+                    sd::attribute(*sd::application_element(kNotes), "AXFrontmost") ==
+                        std::optional<sd::Value>(true);
          }},
-        {"activate brings up a minimised window of a background application", pids::kNotes,
-         "notes.archive", none, [](auto& p, auto& w) { return p.activate(w); },
-         [&] {
-             EXPECT_TRUE(holds(archive(), "AXMinimized", false));
-             EXPECT_TRUE(holds(archive(), "AXMain", true));
-             EXPECT_TRUE(holds(*sd::application_element(pids::kNotes), "AXFrontmost", true));
+        {"activate without a minimised state still raises",
+         kSettings,
+         "settings.window",
+         [](auto w, auto&, auto&) { sd::remove_attribute(w, "AXMinimized"); },
+         {"activate"},
+         "ok",
+         [] { return holds(kSettings, "settings.window", "AXMain", true); }},
+        {"close",
+         kTextEdit,
+         "textedit.window",
+         nothing,
+         {"close"},
+         "ok",
+         [] { return !sd::find_element(kTextEdit, "textedit.window"); }},
+        {"close by the child button",
+         kTextEdit,
+         "textedit.window",
+         [](auto w, auto&, auto&) { sd::set_attribute(w, "AXCloseButton", {}); },
+         {"close"},
+         "ok",
+         [] { return !sd::find_element(kTextEdit, "textedit.window"); }},
+        {"move_to carries the content along",
+         kSettings,
+         "settings.window",
+         nothing,
+         {"move_to", 400, 300},
+         "ok",
+         [] {
+             return holds(kSettings, "settings.apply", "AXPosition", CGPoint{900, 720});
+         },
+         1},
+        {"resize_to",
+         kSettings,
+         "settings.window",
+         nothing,
+         {"resize_to", 500, 400},
+         "ok",
+         [] {
+             return holds(kSettings, "settings.window", "AXSize", CGSize{500, 400});
          }},
-        {"close", pids::kTextEdit, "textedit.window", none,
-         [](auto& p, auto& w) { return p.close(w); },
-         [&] { EXPECT_FALSE(sd::find_element(pids::kTextEdit, "textedit.window")); }},
-        {"move_to carries the content along", pids::kSettings, "settings.window", none,
-         [](auto& p, auto& w) { return p.move_to(w, 400, 300); },
-         [&] {
-             EXPECT_TRUE(holds(settings(), "AXPosition", CGPoint{400, 300}));
-             EXPECT_TRUE(holds(find(pids::kSettings, "settings.apply"), "AXPosition",
-                               CGPoint{900, 720}));
-         }},
-        {"resize_to", pids::kSettings, "settings.window", none,
-         [](auto& p, auto& w) { return p.resize_to(w, 500, 400); },
-         [&] { EXPECT_TRUE(holds(settings(), "AXSize", CGSize{500, 400})); }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sd::reset_to_default_desktop();
-        const ElementData window = snapshot(c.pid, c.window);
-        VirtualClock clock;
-        c.arrange(provider(), window);
-        EXPECT_EQ(error_text(c.act(provider(), window)), "ok");
-        c.check();
-    }
+    for (const auto& c : cases) run(c);
 }
 
 TEST_F(WindowsTest, RefusalsTouchNothing) {
-    struct Case {
-        const char* name;
-        std::function<void(sd::ElementId)> arrange;
-        std::function<Result<void>(const MacOSProvider&, const ElementData&)> act;
-        std::string error;
+    using namespace pids;
+    const auto settable = [](const char* attribute, bool on) {
+        return
+            [=](sd::ElementId w, AXElement&, VirtualClock&) { sd::set_settable(w, attribute, on); };
     };
+    const auto stale = [](sd::ElementId w, AXElement&, VirtualClock&) { sd::destroy_element(w); };
+    const auto untouched = [] {
+        return sd::call_count("AXUIElementSetAttributeValue") == 0 &&
+               sd::call_count("AXUIElementPerformAction") == 0;
+    };
+    const std::pair<Op, std::string> refused[] = {
+        {{"minimize"}, "AXMinimized"},
+        {{"restore"}, "AXMinimized"},
+        {{"move_to", 1, 2}, "AXPosition"},
+        {{"resize_to", 1, 2}, "AXSize"},
+    };
+    for (const auto& [op, attribute] : refused) {
+        auto arrange = [&](sd::ElementId w, AXElement& e, VirtualClock& c) {
+            settable(attribute.c_str(), false)(w, e, c);
+            if (op.name == "restore") sd::set_settable(w, "AXFullScreen", false);
+        };
+        run({"read-only", kSettings, "settings.window", arrange, op,
+             fmt::format("Action {} not supported on window", op.name), untouched});
+    }
     const Case cases[] = {
-        {"AXMinimized read-only", [](auto w) { sd::set_settable(w, "AXMinimized", false); },
-         [](auto& p, auto& w) { return p.minimize(w); },
-         "ActionNotSupported { action: \"minimize\", role: Window }"},
         {"full screen that cannot be left",
-         [](auto w) {
+         kSettings,
+         "settings.window",
+         [](auto w, auto&, auto&) {
              sd::set_attribute(w, "AXFullScreen", true);
              sd::set_settable(w, "AXFullScreen", false);
          },
-         [](auto& p, auto& w) { return p.minimize(w); },
-         "ActionNotSupported { action: \"minimize\", role: Window }"},
-        {"restore with nothing settable",
-         [](auto w) {
-             sd::set_settable(w, "AXMinimized", false);
-             sd::set_settable(w, "AXFullScreen", false);
-         },
-         [](auto& p, auto& w) { return p.restore(w); },
-         "ActionNotSupported { action: \"restore\", role: Window }"},
+         {"minimize"},
+         "Action minimize not supported on window",
+         untouched},
         {"full screen read-only and off",
-         [](auto w) { sd::set_settable(w, "AXFullScreen", false); },
-         [](auto& p, auto& w) { return p.enter_fullscreen(w); },
-         "ActionNotSupported { action: \"enter_fullscreen\", role: Window }"},
+         kSettings,
+         "settings.window",
+         settable("AXFullScreen", false),
+         {"enter_fullscreen"},
+         "Action enter_fullscreen not supported on window",
+         untouched},
         {"minimised for good",
-         [](auto w) {
-             sd::set_attribute(w, "AXMinimized", true);
-             sd::set_settable(w, "AXMinimized", false);
-         },
-         [](auto& p, auto& w) { return p.enter_fullscreen(w); },
-         "ActionNotSupported { action: \"enter_fullscreen\", role: Window }"},
+         kNotes,
+         "notes.archive",
+         settable("AXMinimized", false),
+         {"enter_fullscreen"},
+         "Action enter_fullscreen not supported on window",
+         untouched},
         {"no close button",
-         [](auto w) {
-             sd::destroy_element(find(pids::kSettings, "settings.window.close"));
+         kSettings,
+         "settings.window",
+         [](auto w, auto&, auto&) {
+             sd::destroy_element(find(kSettings, "settings.window.close"));
              sd::set_attribute(w, "AXCloseButton", {});
          },
-         [](auto& p, auto& w) { return p.close(w); },
-         "ActionNotSupported { action: \"close\", role: Window }"},
-        {"fixed position", [](auto w) { sd::set_settable(w, "AXPosition", false); },
-         [](auto& p, auto& w) { return p.move_to(w, 10, 10); },
-         "ActionNotSupported { action: \"move_to\", role: Window }"},
-        {"fixed size", [](auto w) { sd::set_settable(w, "AXSize", false); },
-         [](auto& p, auto& w) { return p.resize_to(w, 10, 10); },
-         "ActionNotSupported { action: \"resize_to\", role: Window }"},
-        {"maximize", [](auto) {}, [](auto& p, auto& w) { return p.maximize(w); },
-         "Unsupported { feature: \"maximize on window: macOS Accessibility has no readable or "
-         "writable zoom state\" }"},
+         {"close"},
+         "Action close not supported on window",
+         untouched},
+        // maximize never even looks the window up.
+        {"maximize",
+         kSettings,
+         "settings.window",
+         stale,
+         {"maximize"},
+         "Unsupported: maximize on window: macOS Accessibility has no readable or writable zoom "
+         "state",
+         untouched},
+        {"stale",
+         kSettings,
+         "settings.window",
+         stale,
+         {"minimize"},
+         "Platform error (-25202): AXMinimized read failed while handling minimize on a window "
+         "(AXError -25202); the state is unknown, not false"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sd::reset_to_default_desktop();
-        const ElementData window = snapshot(pids::kSettings, "settings.window");
-        c.arrange(find(pids::kSettings, "settings.window"));
-        sd::clear_call_log();
-        VirtualClock clock;
-        EXPECT_EQ(error_text(c.act(provider(), window)), c.error);
-        EXPECT_EQ(writes(), 0u);
-        EXPECT_EQ(sd::call_count("AXUIElementPerformAction"), 0u);
-        EXPECT_EQ(clock.sleeps(), 0);
-    }
+    for (const auto& c : cases) run(c);
 }
-
-TEST_F(WindowsTest, StaleHandles) {
-    ElementData window = snapshot(pids::kSettings, "settings.window");
-    window.handle = 0;  // never handed out
-    const std::string stale = "ElementStale { selector: \"handle:0\" }";
-    for (auto op : {&MacOSProvider::activate, &MacOSProvider::minimize,
-                    &MacOSProvider::enter_fullscreen, &MacOSProvider::restore,
-                    &MacOSProvider::close})
-        EXPECT_EQ(error_text((provider().*op)(window)), stale);
-    EXPECT_EQ(error_text(provider().move_to(window, 1, 1)), stale);
-    EXPECT_EQ(error_text(provider().resize_to(window, 1, 1)), stale);
-    // maximize never looks the window up.
-    EXPECT_EQ(provider().maximize(window).error().message(),
-              "Unsupported: maximize on window: macOS Accessibility has no readable or writable "
-              "zoom state");
-}
-
-TEST_F(WindowsTest, CloseFindsTheButtonAmongTheChildren) {
-    const sd::ElementId id = find(pids::kTextEdit, "textedit.window");
-    sd::set_attribute(id, "AXCloseButton", {});  // no value: scan the children
-    const ElementData window = snapshot(pids::kTextEdit, "textedit.window");
-    EXPECT_EQ(error_text(provider().close(window)), "ok");
-    EXPECT_FALSE(sd::element_exists(id));
-}
-
-TEST_F(WindowsTest, ActivateWithoutMinimisedStateStillRaises) {
-    const sd::ElementId id = find(pids::kSettings, "settings.window");
-    const ElementData window = snapshot(pids::kSettings, "settings.window");
-    sd::remove_attribute(id, "AXMinimized");
-    EXPECT_EQ(error_text(provider().activate(window)), "ok");
-    EXPECT_EQ(writes("AXMinimized"), 0u);
-    EXPECT_EQ(sd::call_count("AXUIElementPerformAction", "AXRaise"), 1u);
-    EXPECT_TRUE(holds(id, "AXMain", true));
-}
-
-// ---- Moving ---------------------------------------------------------------------------------
 
 TEST_F(WindowsTest, MoveToWaitsUntilTheWindowIsWithinTwoPoints) {
+    using namespace pids;
     // The Settings window stands at (200, 160).
-    struct Case {
-        const char* name;
-        std::function<void(sd::ElementId, AXElement&, VirtualClock&)> arrange;
-        std::int32_t x, y;
-        std::string result;
-        std::size_t writes;
+    const auto stuck_at = [](CGPoint p) {
+        return [=](sd::ElementId w, AXElement&, VirtualClock&) {
+            sd::set_attribute(w, "AXPosition", p);
+            sd::delay_writes(w, "AXPosition", std::nullopt);
+        };
     };
+    const auto fault = [](sd::Fault f) {
+        return [=](sd::ElementId, AXElement&, VirtualClock&) { sd::add_fault(f); };
+    };
+    const std::string timeout = "Timeout after 5.0s; waiting for: window reaches position ";
     const Case cases[] = {
-        {"two points off on each axis: already there", [](auto, auto&, auto&) {}, 202, 158, "ok", 0},
-        {"three points off: moved", [](auto, auto&, auto&) {}, 203, 160, "ok", 1},
+        {"two points off on each axis: there",
+         kSettings,
+         "settings.window",
+         nothing,
+         {"move_to", 202, 158},
+         "ok",
+         {},
+         0},
+        {"three points off: moved",
+         kSettings,
+         "settings.window",
+         nothing,
+         {"move_to", 203, 160},
+         "ok",
+         {},
+         1},
         {"stuck",
-         [](auto w, auto&, auto&) {
-             sd::set_attribute(w, "AXPosition", CGPoint{90, 200});
-             sd::delay_writes(w, "AXPosition", std::nullopt);
-         },
-         100, 200,
-         "Timeout after 5.0s; waiting for: window reaches position (100, 200) within 2 points; "
-         "last observed: AXPosition reads (90, 200)",
+         kSettings,
+         "settings.window",
+         stuck_at({90, 200}),
+         {"move_to", 100, 200},
+         timeout + "(100, 200) within 2 points; last observed: AXPosition reads (90, 200)",
+         {},
          101},
-        {"fractional reading",
-         [](auto w, auto&, auto&) {
-             sd::set_attribute(w, "AXPosition", CGPoint{-0.5, 12.25});
-             sd::delay_writes(w, "AXPosition", std::nullopt);
-         },
-         100, -200,
-         "Timeout after 5.0s; waiting for: window reaches position (100, -200) within 2 points; "
-         "last observed: AXPosition reads (-0.5, 12.25)",
+        {"fractions",
+         kSettings,
+         "settings.window",
+         stuck_at({-0.5, 12.25}),
+         {"move_to", 100, -200},
+         timeout + "(100, -200) within 2 points; last observed: AXPosition reads (-0.5, 12.25)",
+         {},
          101},
         {"no position: written on every poll",
+         kSettings,
+         "settings.window",
          [](auto w, auto&, auto&) {
              sd::set_attribute(w, "AXPosition", {});
              sd::delay_writes(w, "AXPosition", std::nullopt);
          },
-         100, 200,
-         "Timeout after 5.0s; waiting for: window reaches position (100, 200) within 2 points; "
-         "last observed: the window has no AXPosition attribute",
+         {"move_to", 100, 200},
+         timeout + "(100, 200) within 2 points; last observed: the window has no AXPosition "
+                   "attribute",
+         {},
          101},
-        {"the cached reference went bad: the listed window is moved",
-         [](auto, auto& cached, auto& clock) {
-             clock.after_each_sleep([&](int n) {
+        {"cached reference went bad: the listed window moves",
+         kSettings,
+         "settings.window",
+         [](auto w, auto& cached, auto& clock) {
+             sd::delay_writes(w, "AXPosition", 1);
+             clock.after_each_sleep([&cached](int n) {
                  if (n == 1) sd::invalidate_reference(cached.get());
              });
          },
-         400, 300, "ok", 1},
-        {"the window is gone: polling stays on the cached reference",
+         {"move_to", 400, 300},
+         "ok",
+         {},
+         2},
+        {"window gone: polling stays on the cached reference",
+         kSettings,
+         "settings.window",
          [](auto w, auto&, auto& clock) {
              sd::delay_writes(w, "AXPosition", std::nullopt);
              clock.after_each_sleep([w](int n) {
                  if (n == 1) sd::renew_element(w);
              });
          },
-         400, 300,
-         "Timeout after 5.0s; waiting for: window reaches position (400, 300) within 2 points; "
-         "last observed: Platform error (-25202): AXPosition read failed while handling move_to "
-         "on a window (AXError -25202); the position is unknown",
+         {"move_to", 400, 300},
+         timeout + "(400, 300) within 2 points; last observed: Platform error (-25202): "
+                   "AXPosition read failed while handling move_to on a window (AXError -25202); "
+                   "the position is unknown",
+         {},
          1},
-        {"unreadable position",
-         [](auto, auto&, auto&) {
-             sd::add_fault(
-                 code_fault("AXUIElementCopyAttributeValue", kAXErrorCannotComplete, "AXPosition"));
-         },
-         400, 300,
+        {"unreadable",
+         kSettings,
+         "settings.window",
+         fault(code_fault("AXUIElementCopyAttributeValue", kAXErrorCannotComplete, "AXPosition")),
+         {"move_to", 400, 300},
          "Platform error (-25204): AXPosition read failed while handling move_to on a window "
          "(AXError -25204); the position is unknown",
+         {},
          0},
-        {"not a point", [](auto w, auto&, auto&) { sd::set_attribute(w, "AXPosition", "left"); }, 400,
-         300,
-         "Platform error (-1): AXPosition returned a non-point value while handling move_to on "
-         "a window; the position is unknown",
+        {"not a point",
+         kSettings,
+         "settings.window",
+         [](auto w, auto&, auto&) { sd::set_attribute(w, "AXPosition", "left"); },
+         {"move_to", 400, 300},
+         "Platform error (-1): AXPosition returned a non-point value while handling move_to on a "
+         "window; the position is unknown",
+         {},
          0},
         {"write refused",
-         [](auto, auto&, auto&) {
-             sd::add_fault(
-                 code_fault("AXUIElementSetAttributeValue", kAXErrorActionUnsupported, "AXPosition"));
-         },
-         400, 300, "Action move_to not supported on window", 1},
+         kSettings,
+         "settings.window",
+         fault(code_fault("AXUIElementSetAttributeValue", kAXErrorActionUnsupported, "AXPosition")),
+         {"move_to", 400, 300},
+         "Action move_to not supported on window",
+         {},
+         1},
         {"write failed",
-         [](auto, auto&, auto&) {
-             sd::add_fault(
-                 code_fault("AXUIElementSetAttributeValue", kAXErrorFailure, "AXPosition"));
-         },
-         400, 300, "Platform error (-25200): Set AXPosition failed", 1},
-        {"no point value",
-         [](auto, auto&, auto&) {
-             sd::add_fault({.call = "AXValueCreate", .kind = sd::Fault::Kind::ReturnNull});
-         },
-         400, 300,
-         "Platform error (-1): Failed to create CGPoint AXValue for window move",
-         0},
+         kSettings,
+         "settings.window",
+         fault(code_fault("AXUIElementSetAttributeValue", kAXErrorFailure, "AXPosition")),
+         {"move_to", 400, 300},
+         "Platform error (-25200): Set AXPosition failed",
+         {},
+         1},
+        // The application may adjust the size afterwards; the accepted write alone counts.
+        {"resize_to does not wait",
+         kSettings,
+         "settings.window",
+         [](auto w, auto&, auto&) { sd::delay_writes(w, "AXSize", std::nullopt); },
+         {"resize_to", 300, 200},
+         "ok"},
+        {"resize_to failed",
+         kSettings,
+         "settings.window",
+         fault(code_fault("AXUIElementSetAttributeValue", kAXErrorFailure, "AXSize")),
+         {"resize_to", 300, 200},
+         "Platform error (-25200): Set AXSize failed"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sd::reset_to_default_desktop();
-        const sd::ElementId id = find(pids::kSettings, "settings.window");
-        const ElementData window = snapshot(pids::kSettings, "settings.window");
-        AXElement cached = value_of(provider().get_cached(window.handle));
-        VirtualClock clock;
-        c.arrange(id, cached, clock);
-        sd::clear_call_log();
-        auto r = provider().move_to(window, c.x, c.y);
-        EXPECT_EQ(r ? "ok" : r.error().message(), c.result);
-        EXPECT_EQ(writes("AXPosition"), c.writes);
-        sd::clear_faults();
-    }
-}
-
-TEST_F(WindowsTest, ResizeToWritesOnce) {
-    const std::pair<sd::Fault, std::string> cases[] = {
-        {code_fault("AXUIElementSetAttributeValue", kAXErrorActionUnsupported, "AXSize"),
-         "ActionNotSupported { action: \"resize_to\", role: Window }"},
-        {code_fault("AXUIElementSetAttributeValue", kAXErrorFailure, "AXSize"),
-         "Platform { code: -25200, message: \"Set AXSize failed\" }"},
-        {{.call = "AXValueCreate", .kind = sd::Fault::Kind::ReturnNull},
-         "Platform { code: -1, message: \"Failed to create CGSize AXValue for window resize\" }"},
-    };
-    const ElementData window = snapshot(pids::kSettings, "settings.window");
-    for (const auto& [fault, text] : cases) {
-        sd::add_fault(fault);
-        EXPECT_EQ(error_text(provider().resize_to(window, 300, 200)), text);
-        sd::clear_faults();
-    }
-    // The application may adjust the size afterwards; the write alone counts.
-    sd::delay_writes(find(pids::kSettings, "settings.window"), "AXSize", std::nullopt);
-    EXPECT_EQ(error_text(provider().resize_to(window, 300, 200)), "ok");
+    for (const auto& c : cases) run(c);
 }
 
 }  // namespace

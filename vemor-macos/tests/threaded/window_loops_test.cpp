@@ -71,26 +71,5 @@ TEST_F(WindowLoopThreadsTest, EachThreadWaitsOnItsOwnClock) {
               std::optional<sd::Value>(true));
 }
 
-TEST_F(WindowLoopThreadsTest, TwoThreadsMoveOneWindow) {
-    // Each loop sees the other's writes; both end where they wanted or time out in virtual time.
-    const ElementData window = snapshot(pids::kSettings, "settings.window");
-    const MacOSProvider& p = provider();
-    std::string first, second;
-    {
-        auto a = run(first, [&] {
-            VirtualClock clock;
-            return text(p.move_to(window, 10, 40));
-        });
-        auto b = run(second, [&] {
-            VirtualClock clock;
-            return text(p.move_to(window, 10, 40));
-        });
-    }
-    EXPECT_EQ(first, "ok");
-    EXPECT_EQ(second, "ok");
-    EXPECT_EQ(sd::attribute(find(pids::kSettings, "settings.window"), "AXPosition"),
-              std::optional<sd::Value>(CGPoint{10, 40}));
-}
-
 }  // namespace
 }  // namespace vemor::axtest

@@ -94,8 +94,7 @@ Result<std::optional<AXElement>> fresh_target_in_app(const AXElement& applicatio
                                                      const AXElement& target);
 
 // Waits until AXMinimized reads `wanted`, writing it again after every reading that differs.
-Result<void> settle_bool_attr(const AXElement& window, bool wanted, std::string_view op,
-                              Role role);
+Result<void> settle_bool_attr(const AXElement& window, bool wanted, std::string_view op, Role role);
 
 // Waits until the window has read the wanted full-screen state for 700 ms, writing AXFullScreen
 // on every poll while the state differs (and while it matches but is still settable).
