@@ -184,38 +184,50 @@ std::vector<Element> bind_all(std::vector<ElementData> list, const ProviderHandl
 }
 
 // Built iteratively in pre-order (the provider is asked in the same order as a recursive walk
-// would ask it). A child whose handle repeats one of its ancestors' closes a cycle and is kept
-// as a leaf; nothing deeper than kTreeDepthLimit levels is built.
+// would ask it), keeping only the current path: one frame per level with that level's children
+// and the next one to open. A child whose handle repeats one of its ancestors' closes a cycle and
+// is kept as a leaf; nothing deeper than kTreeDepthLimit levels is built.
 Result<TreeNode> build_tree_node(const Element& element, std::optional<std::size_t> max_depth,
                                  std::size_t depth) {
     auto make_node = [](const ElementData& d) {
         return TreeNode{std::string(role::to_snake_case(d.role)), d.name, d.value, {}};
     };
-    struct Pending {
-        ElementData data;
+    struct Frame {
+        ElementList children;  // of the frame's node, in the same order as its child nodes
         TreeNode* node;
-        std::size_t depth;
-        std::vector<std::uint64_t> ancestors;  // handles above this node, nonzero only
+        std::size_t next = 0;
+        std::uint64_t handle;  // the frame's element, 0 when it has none
     };
-    TreeNode root = make_node(element.data());
-    std::vector<Pending> stack;
-    stack.push_back({element.data(), &root, depth, {}});
     const Provider& provider = *element.provider();
-    while (!stack.empty()) {
-        Pending item = std::move(stack.back());
-        stack.pop_back();
-        if (max_depth && item.depth >= *max_depth) continue;
-        if (item.depth - depth >= kTreeDepthLimit) continue;
-        if (item.data.handle != 0 &&
-            std::ranges::find(item.ancestors, item.data.handle) != item.ancestors.end())
+    std::vector<Frame> path;
+    // Opens `data` (at `level`): its children become nodes under `node` and a frame on the path.
+    auto open = [&](const ElementData& data, TreeNode* node, std::size_t level) -> Result<void> {
+        if (max_depth && level >= *max_depth) return {};
+        if (level - depth >= kTreeDepthLimit) return {};
+        if (data.handle != 0 && std::ranges::any_of(path, [&](const Frame& f) {
+                return f.handle == data.handle;
+            }))
+            return {};
+        auto children = VEMOR_TRY(provider.get_children(&data));
+        node->children.reserve(children.size());
+        for (const auto& c : children) node->children.push_back(make_node(c));
+        path.push_back(Frame{std::move(children), node, 0, data.handle});
+        return {};
+    };
+
+    TreeNode root = make_node(element.data());
+    VEMOR_TRY_VOID(open(element.data(), &root, depth));
+    while (!path.empty()) {
+        Frame& frame = path.back();
+        if (frame.next == frame.children.size()) {
+            path.pop_back();
             continue;
-        auto children = VEMOR_TRY(provider.get_children(&item.data));
-        item.node->children.reserve(children.size());
-        for (const auto& c : children) item.node->children.push_back(make_node(c));
-        if (item.data.handle != 0) item.ancestors.push_back(item.data.handle);
-        for (std::size_t i = children.size(); i-- > 0;)
-            stack.push_back({std::move(children[i]), &item.node->children[i], item.depth + 1,
-                             item.ancestors});
+        }
+        const std::size_t i = frame.next++;
+        // `frame` may move when the path grows: take what is needed first.
+        const ElementData child = std::move(frame.children[i]);
+        TreeNode* node = &frame.node->children[i];
+        VEMOR_TRY_VOID(open(child, node, depth + path.size()));
     }
     return root;
 }

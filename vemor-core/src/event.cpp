@@ -1,5 +1,6 @@
 #include "vemor/event.hpp"
 
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <deque>
@@ -33,6 +34,22 @@ std::optional<Event> EventReceiver::try_recv() { return rx_.try_recv(); }
 
 namespace {
 
+// Set when the stopper has been destroyed with the process's statics: a handle dropped after
+// that must not reach it. Constant-initialised, so it is valid for the whole run.
+constinit std::atomic<bool> g_stopper_gone{false};
+
+// Runs a stop action; a failing one must not end the process from the destructor that runs it.
+void run_stop(std::function<void()>& stop) noexcept {
+    try {
+        stop();
+    } catch (...) {
+    }
+    try {
+        stop = nullptr;
+    } catch (...) {
+    }
+}
+
 // Runs the stop actions that producers dropped on their own threads. One thread, started on first
 // use and joined when the process's statics are destroyed, after the queue has run dry.
 class Stopper {
@@ -42,28 +59,40 @@ public:
         return stopper;
     }
 
-    void post(std::function<void()> stop) {
+    // False when the stopper is closing and takes nothing more.
+    bool post(std::function<void()>& stop) {
         {
             std::lock_guard lock(mutex_);
+            if (closing_) return false;
             queue_.push_back(std::move(stop));
-            if (!thread_.joinable()) thread_ = std::jthread([this] { run(); });
+            if (!thread_.joinable()) {
+                try {
+                    thread_ = std::jthread([this] { run(); });
+                } catch (...) {
+                    // No thread now: the action waits for the next post, or for exit.
+                }
+            }
         }
         ready_.notify_one();
+        return true;
     }
 
     ~Stopper() {
         {
             std::lock_guard lock(mutex_);
             closing_ = true;
+            g_stopper_gone = true;
         }
         ready_.notify_one();
         if (thread_.joinable()) thread_.join();
+        // Whatever no thread could run: this thread is nobody's producer any more.
+        for (auto& stop : queue_) run_stop(stop);
     }
 
 private:
     Stopper() = default;
 
-    void run() {
+    void run() noexcept {
         std::unique_lock lock(mutex_);
         for (;;) {
             ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
@@ -72,8 +101,7 @@ private:
             queue_.pop_front();
             // Never run a stop action under the lock: it may drop further handles.
             lock.unlock();
-            stop();
-            stop = nullptr;
+            run_stop(stop);
             lock.lock();
         }
     }
@@ -96,16 +124,23 @@ CancelHandle& CancelHandle::operator=(CancelHandle&& other) noexcept {
     return *this;
 }
 
-void CancelHandle::cancel() {
+// Runs inside destructors: nothing may escape. A stop action that fails, a stopper that cannot
+// start its thread, or one already destroyed with the process's statics never ends the process.
+void CancelHandle::cancel() noexcept {
     auto stop = std::exchange(stop_, nullptr);
     if (!stop) return;
-    if (producer_ != std::thread::id{} && producer_ == std::this_thread::get_id()) {
+    if (producer_ != std::thread::id{} && producer_ == std::this_thread::get_id() &&
+        !g_stopper_gone.load()) {
         // Stopping a source usually joins its thread; from that very thread it would wait for
         // itself, so the stop runs on the stopper thread instead.
-        Stopper::instance().post(std::move(stop));
-        return;
+        try {
+            if (Stopper::instance().post(stop)) return;
+        } catch (...) {
+        }
     }
-    stop();
+    // Past the stopper's end, an action that would wait for its own thread fails (the join
+    // reports the deadlock) and the failure is dropped here.
+    run_stop(stop);
 }
 
 Subscription& Subscription::operator=(Subscription&& other) noexcept {

@@ -1,6 +1,7 @@
 #include "vemor/json.hpp"
 
 #include <cmath>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -36,12 +37,7 @@ void write_string(std::string& out, std::string_view s) {
     out += '"';
 }
 
-void write(std::string& out, const Json& v, int indent, int depth) {
-    auto newline = [&](int d) {
-        if (indent < 0) return;
-        out += '\n';
-        out.append(static_cast<std::size_t>(indent * d), ' ');
-    };
+void write_scalar(std::string& out, const Json& v) {
     switch (v.type()) {
         case Json::value_t::null: out += "null"; break;
         case Json::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
@@ -56,44 +52,59 @@ void write(std::string& out, const Json& v, int indent, int depth) {
             break;
         }
         case Json::value_t::string: write_string(out, v.get_ref<const std::string&>()); break;
-        case Json::value_t::array: {
-            out += '[';
-            if (v.empty()) {
-                out += ']';
-                break;
-            }
-            bool first = true;
-            for (const auto& item : v) {
-                if (!first) out += ',';
-                first = false;
-                newline(depth + 1);
-                write(out, item, indent, depth + 1);
-            }
-            newline(depth);
-            out += ']';
-            break;
-        }
-        case Json::value_t::object: {
-            out += '{';
-            if (v.empty()) {
-                out += '}';
-                break;
-            }
-            bool first = true;
-            for (auto it = v.begin(); it != v.end(); ++it) {
-                if (!first) out += ',';
-                first = false;
-                newline(depth + 1);
-                write_string(out, it.key());
-                out += indent < 0 ? ":" : ": ";
-                write(out, it.value(), indent, depth + 1);
-            }
-            newline(depth);
-            out += '}';
-            break;
-        }
+        case Json::value_t::array:
+        case Json::value_t::object:
         case Json::value_t::binary:
         case Json::value_t::discarded: out += "null"; break;
+    }
+}
+
+// Values can come from outside and nest without bound, so the writer keeps its own stack of the
+// open arrays and objects instead of recursing once per level.
+void write(std::string& out, const Json& value, int indent) {
+    struct Open {
+        const Json* container;
+        Json::const_iterator next;
+    };
+    std::vector<Open> open;
+    auto newline = [&](std::size_t d) {
+        if (indent < 0) return;
+        out += '\n';
+        out.append(static_cast<std::size_t>(indent) * d, ' ');
+    };
+    // Writes a scalar or an empty container whole; opens any other container.
+    auto start = [&](const Json& v) {
+        if (!v.is_array() && !v.is_object()) {
+            write_scalar(out, v);
+            return;
+        }
+        out += v.is_array() ? '[' : '{';
+        if (v.empty()) {
+            out += v.is_array() ? ']' : '}';
+            return;
+        }
+        open.push_back(Open{&v, v.cbegin()});
+    };
+
+    start(value);
+    while (!open.empty()) {
+        Open& top = open.back();
+        const std::size_t depth = open.size();
+        if (top.next == top.container->cend()) {
+            newline(depth - 1);
+            out += top.container->is_array() ? ']' : '}';
+            open.pop_back();
+            continue;
+        }
+        if (top.next != top.container->cbegin()) out += ',';
+        newline(depth);
+        if (top.container->is_object()) {
+            write_string(out, top.next.key());
+            out += indent < 0 ? ":" : ": ";
+        }
+        const Json& item = *top.next;
+        ++top.next;
+        start(item);  // may grow `open`: `top` is not used after this
     }
 }
 
@@ -101,13 +112,13 @@ void write(std::string& out, const Json& v, int indent, int depth) {
 
 std::string dump(const Json& value) {
     std::string out;
-    write(out, value, -1, 0);
+    write(out, value, -1);
     return out;
 }
 
 std::string dump_pretty(const Json& value) {
     std::string out;
-    write(out, value, 2, 0);
+    write(out, value, 2);
     return out;
 }
 

@@ -301,8 +301,9 @@ public:
     CancelHandle& operator=(const CancelHandle&) = delete;
     ~CancelHandle() { cancel(); }
 
-    // Runs the stop action now, if it has not run yet.
-    void cancel();
+    // Runs the stop action now, if it has not run yet. Never throws: a failing action is
+    // dropped.
+    void cancel() noexcept;
     // The thread the producer runs on; set by a producer that starts its thread after the
     // handle is built.
     void set_producer(std::thread::id producer) { producer_ = producer; }

@@ -265,8 +265,10 @@ Result<void> Screenshot::save_png(const std::filesystem::path& path) const {
         return fail(
             Error::Platform{err, fmt::format("save_png: {}", std::system_category().message(err))});
     };
-    // The system would stop reading the name at a NUL and write to another file.
-    if (path.native().find('\0') != std::string::npos) return os_error(EINVAL);
+    // The system would stop reading the name at a NUL and write to another file. The refusal
+    // is ours, not the system's, so it carries no system error number.
+    if (path.native().find('\0') != std::string::npos)
+        return fail(Error::Platform{-1, "save_png: path contains a NUL byte"});
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return os_error(errno);
     const std::uint8_t* p = bytes.data();

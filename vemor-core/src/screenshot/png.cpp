@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "parallel.hpp"
 #include "vemor/screenshot.hpp"
 
 namespace vemor::png {
@@ -31,7 +32,7 @@ constexpr std::size_t kBpp = 4;
 // PNG chunk lengths are limited to 2^31 - 1; keep IDAT chunks well below.
 constexpr std::size_t kMaxIdat = std::size_t{1} << 30;
 constexpr std::uint32_t kMaxDimension = 0x7FFFFFFFu;
-constexpr std::size_t kMaxThreads = 8;
+constexpr std::size_t kMaxBands = 8;
 
 Error encode_error(std::string_view what) {
     return Error::Platform{-1, fmt::format("png encode: {}", what)};
@@ -236,28 +237,26 @@ void filter_band(const std::uint8_t* rgba, std::uint8_t* out, std::size_t stride
 }
 
 // Rows filter independently of each other (each reads only raw rows), so large images are
-// split into bands filtered side by side; compression stays one stream. Throws bad_alloc or
-// system_error (no thread) from the calling thread only.
+// split into bands filtered side by side on the shared pool; compression stays one stream.
+// Throws bad_alloc (scratch) or the pool's exceptions, rethrown on the calling thread.
 void filter_rows(const std::uint8_t* rgba, std::uint8_t* out, std::size_t stride,
                  std::size_t height) {
     constexpr std::size_t kMinBandBytes = std::size_t{1} << 20;
     const std::size_t bands =
-        std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxThreads,
+        std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxBands,
                                std::max<std::size_t>(1, stride * height / kMinBandBytes), height});
     const std::size_t per = (height + bands - 1) / bands;
     const std::vector<std::uint8_t> zero_row(stride, 0);
     auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(bands * 5 * stride);
-    std::vector<std::jthread> workers;
-    workers.reserve(bands);
-    for (std::size_t b = 1; b < bands; ++b) {
-        const std::size_t first = std::min(height, b * per);
-        const std::size_t last = std::min(height, first + per);
-        std::uint8_t* own = scratch.get() + b * 5 * stride;
-        if (first < last)
-            workers.emplace_back(
-                [=] { filter_band(rgba, out, stride, first, last, own, nullptr); });
-    }
-    filter_band(rgba, out, stride, 0, std::min(height, per), scratch.get(), zero_row.data());
+    parallel::for_ranges(bands, 1, [&](std::size_t first_band, std::size_t end_band) {
+        for (std::size_t b = first_band; b < end_band; ++b) {
+            const std::size_t first = std::min(height, b * per);
+            const std::size_t last = std::min(height, first + per);
+            if (first < last)
+                filter_band(rgba, out, stride, first, last, scratch.get() + b * 5 * stride,
+                            zero_row.data());
+        }
+    });
 }
 
 }  // namespace
@@ -309,8 +308,8 @@ Result<std::vector<std::uint8_t>> encode_rgba(std::span<const std::uint8_t> rgba
         return fail(encode_error("out of memory"));
     } catch (const std::length_error&) {
         return fail(encode_error("out of memory"));
-    } catch (const std::system_error&) {
-        // A worker thread could not be started.
+    } catch (const std::exception&) {
+        // The pool could not run the filtering.
         return fail(encode_error("out of resources"));
     }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -141,6 +142,29 @@ TEST(Events, StopActionsHandedOverByProducersAllRun) {
     for (int i = 0; i < 500 && stops < kProducers; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(stops, kProducers);
     EXPECT_EQ(on_producer, 0);
+}
+
+// A stop action that throws, dropped by a destructor on any thread, ends nothing but itself; the
+// stopper keeps serving the actions handed over after it.
+TEST(Events, FailingStopActionsNeverEndTheProcess) {
+    std::atomic<int> ran = 0;
+    auto failing = [&] {
+        ++ran;
+        throw std::runtime_error("stop failed");
+    };
+    { CancelHandle handle(failing); }
+    EXPECT_EQ(ran, 1);
+    std::atomic<bool> after = false;
+    {
+        std::jthread producer([&] {
+            const auto self = std::this_thread::get_id();
+            CancelHandle first(failing, self);
+            CancelHandle second([&] { after = true; }, self);
+        });
+    }
+    for (int i = 0; i < 500 && !after; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(ran, 2);
+    EXPECT_TRUE(after);
 }
 
 TEST(Events, Names) {
