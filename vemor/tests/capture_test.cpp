@@ -59,8 +59,9 @@ TEST(ScreenshotAnnotated, LegendOrderSelectorsAndOmissions) {
         {Role::CheckBox, "X", Rect{100, 100, 10, 10}},
         {Role::CheckBox, "Y", Rect{120, 100, 10, 10}},
     });
-    auto result = scene.capture(Rect{0, 0, 400, 300}, {scene.app.locator("  button\u3000"),
-                                                      scene.app.locator("check_box:nth(2)")});
+    const std::vector<std::string> selectors{"  button\u3000", "check_box:nth(2)"};
+    auto result = scene.capture(Rect{0, 0, 400, 300},
+                                cli::annotation_locators(selectors, cli::Target(scene.app)));
     ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(tags(*result), (std::vector<std::string>{"A1", "A5", "B2"}));
     const auto& legend = result->legend;
