@@ -409,7 +409,9 @@ WindowEntrySpec entry(pid_t pid, std::string owner, int layer, std::optional<std
 DesktopSpec default_desktop() {
     using namespace default_pids;
     DesktopSpec d;
-    d.apps = {dock(), system_ui_server(), finder(), text_edit(), settings(), notes()};
+    // Moved in one by one: a braced list would deep-copy every element tree.
+    for (AppSpec (*make)() : {dock, system_ui_server, finder, text_edit, settings, notes})
+        d.apps.push_back(make());
     d.displays = {DisplaySpec{.frame = {{0, 0}, {1440, 900}}, .scale = 2.0}};
     d.focused_app = kTextEdit;
     // Front to back, as the window server lists them.
