@@ -1118,13 +1118,14 @@ CFArrayRef copy_window_list(CGWindowListOption option) {
     State& s = state();
     std::vector<CFTypeRef> entries;
     for (const EntryState& e : s.window_list) {
-        std::optional<std::string> name = e.spec.name;
+        // Borrowed from the entry or the window, both alive under the lock.
+        const std::string* name = e.spec.name ? &*e.spec.name : nullptr;
         CGRect bounds = e.spec.bounds;
         bool on_screen = true;
         if (e.window != 0) {
             Node* w = node_of(s, e.window);
             if (w == nullptr) continue;
-            if (const std::string* t = text_attr(*w, "AXTitle")) name = *t;
+            if (const std::string* t = text_attr(*w, "AXTitle")) name = t;
             if (auto f = frame_of(*w)) bounds = *f;
             on_screen = !hidden(*w);
         }
