@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <type_traits>
 
@@ -86,7 +87,7 @@ struct NamedKey {
     Key::Kind kind;
 };
 
-constexpr std::array<NamedKey, 30> kKeyNames{{
+constexpr std::array<NamedKey, 31> kKeyNames{{
     {"Shift", Key::Shift},         {"Ctrl", Key::Ctrl},           {"Control", Key::Ctrl},
     {"Alt", Key::Alt},             {"Option", Key::Alt},          {"Meta", Key::Meta},
     {"Cmd", Key::Meta},            {"Command", Key::Meta},        {"Win", Key::Meta},
@@ -97,6 +98,7 @@ constexpr std::array<NamedKey, 30> kKeyNames{{
     {"ArrowDown", Key::ArrowDown}, {"Down", Key::ArrowDown},      {"ArrowLeft", Key::ArrowLeft},
     {"Left", Key::ArrowLeft},      {"ArrowRight", Key::ArrowRight}, {"Right", Key::ArrowRight},
     {"Home", Key::Home},           {"End", Key::End},             {"PageUp", Key::PageUp},
+    {"PageDown", Key::PageDown},
 }};
 
 bool all_ascii_digits(std::string_view s) {
@@ -267,7 +269,6 @@ CliResult<Point> parse_point_arg(std::string_view value, std::string_view flag) 
 CliResult<Key> parse_key_name(std::string_view name) {
     for (const auto& k : kKeyNames)
         if (k.name == name) return Key{k.kind};
-    if (name == "PageDown") return Key{Key::PageDown};
     if (name.size() >= 2 && name.front() == 'F' && all_ascii_digits(name.substr(1))) {
         auto number = parse_integer<std::uint8_t>(name.substr(1));
         if (!number) return usage_error(fmt::format("invalid function key: {}", name));
