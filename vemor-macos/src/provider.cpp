@@ -295,9 +295,9 @@ Result<ElementList> MacOSProvider::get_children(const ElementData* parent) const
     // Each snapshot is several round trips to the application: take them in parallel, and
     // gather by position so that order and "first error wins" hold.
     std::vector<std::optional<Result<ElementData>>> results(kept.size());
-    macos::parallel_each(kept.size(), [&](std::size_t i) {
+    VEMOR_TRY_VOID(macos::try_parallel_each("get_children", kept.size(), [&](std::size_t i) {
         results[i].emplace(build_element_data(kept[i], parent->pid));
-    });
+    }));
 
     ElementList out;
     out.reserve(results.size());

@@ -1,9 +1,14 @@
 // The selector search on macOS: instead of snapshotting whole subtrees, walk the live
-// accessibility tree on the work-stealing pool, test each child on a few cheap attributes, and
-// snapshot only what matched. Results come back in document order, as the core tree search
-// returns them.
+// accessibility tree level by level on the work-stealing pool, test each child on a few cheap
+// attributes, and snapshot only what is selected. Which elements a selector selects, and in what
+// order, is decided by the core's `selector::TreeMatcher` over the walked tree in document order,
+// so every provider gives a selector the same meaning. Neither the walk nor the decision recurses:
+// a deep tree costs memory, never stack.
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
+
+#include <fmt/format.h>
 
 #include "pool.hpp"
 #include "vemor/macos/provider.hpp"
@@ -16,7 +21,7 @@ namespace {
 
 using WalkMatch = MacOSProvider::WalkMatch;
 
-using macos::parallel_each;
+constexpr std::string_view kSearchOperation = "selector search";
 
 bool is_fast_path_attr(std::string_view attr) {
     return attr == "role" || attr == "name" || attr == "value" || attr == "description";
@@ -97,89 +102,197 @@ bool fast_match(const SimpleSelector& simple, ChildReads& reads, Role mapped,
     return true;
 }
 
-// The matches of one child and of its subtree, in pre-order.
-std::vector<WalkMatch> examine_child(const AXElement& child, Role parent_role,
-                                     const std::optional<std::string>& parent_name,
-                                     std::span<const SimpleSelector* const> firsts,
-                                     std::optional<std::uint32_t> pid, std::uint32_t depth,
-                                     std::uint32_t max_depth, std::optional<std::size_t> limit) {
-    std::vector<WalkMatch> out;
+// One element the walk examined: what its children's filter needs, and which tests it passed.
+struct Node {
+    AXElement element;  // released once its children are read, unless it passed a test
+    Role role = Role::Unknown;
+    std::optional<std::string> title;  // the parent name of its children, until they are read
+    std::optional<std::uint32_t> pid;
+    std::optional<ElementData> data;  // an application of the desktop, snapshotted already
+    std::uint32_t depth = 0;
+    std::size_t first_child = 0;
+    std::size_t child_count = 0;
+    bool passed_any = false;
+};
+
+// One child as a pool worker found it.
+struct Examined {
+    AXElement element;
+    Role role = Role::Unknown;
+    std::optional<std::string> title;
+    std::vector<std::uint8_t> passes;
+};
+
+// Tests one child: the child filter first (a hidden child yields nothing and is not walked),
+// then every test, cheap attributes first; a full snapshot only when a filter needs one.
+std::optional<Examined> examine(const AXElement& child, Role parent_role,
+                                const std::optional<std::string>& parent_name,
+                                std::span<const SimpleSelector* const> tests,
+                                std::optional<std::uint32_t> pid) {
     const auto role_text = ax::ax_string(child, "AXRole");
     const auto subrole = ax::ax_string(child, "AXSubrole");
     const std::optional<std::string_view> subrole_view =
         subrole ? std::optional<std::string_view>(*subrole) : std::nullopt;
     if (MacOSProvider::should_filter_child_with_role(parent_role, parent_name,
                                                      role_text.value_or(""), subrole_view, child))
-        return out;
-    const Role mapped = ax::map_ax_role(role_text.value_or(""), subrole_view);
-
-    ChildReads reads(child, mapped);
+        return std::nullopt;
+    Examined out;
+    out.element = child;
+    out.role = ax::map_ax_role(role_text.value_or(""), subrole_view);
+    out.passes.assign(tests.size(), 0);
+    ChildReads reads(child, out.role);
     std::optional<Result<ElementData>> snapshot;  // built once, only when a filter needs it
-    for (std::size_t c = 0; c < firsts.size(); ++c) {
-        const SimpleSelector* simple = firsts[c];
-        if (!simple) continue;
-        bool matched;
-        if (needs_full_snapshot(*simple)) {
+    for (std::size_t t = 0; t < tests.size(); ++t) {
+        const SimpleSelector& simple = *tests[t];
+        bool passed;
+        if (needs_full_snapshot(simple)) {
             if (!snapshot) snapshot = ax::build_snapshot_data(child, pid, 0);
-            matched = *snapshot && selector::matches_simple(**snapshot, *simple);
+            passed = *snapshot && selector::matches_simple(**snapshot, simple);
         } else {
-            matched = fast_match(*simple, reads, mapped, role_text, subrole);
+            passed = fast_match(simple, reads, out.role, role_text, subrole);
         }
-        if (matched) out.push_back({c, child});
+        out.passes[t] = passed ? 1 : 0;
     }
-
-    auto below = MacOSProvider::collect_matching_ax_group(child, mapped, reads.title(), firsts, pid,
-                                                          depth + 1, max_depth, limit);
-    std::move(below.begin(), below.end(), std::back_inserter(out));
+    out.title = reads.title();
     return out;
 }
 
-// A match turned into a snapshot with a handle; `index` is its position in the walk.
-struct Found {
-    std::size_t index = 0;
-    std::size_t clause = 0;
-    AXElement element;
-    ElementData data;
-};
+// The examined part of the tree, read breadth-first: each level's children are read on the
+// pool, all parents of the level at once (so the applications of the desktop overlap), and kept
+// in arrays that give every node its children's range, from which document order follows.
+class Walk {
+public:
+    // `reach`: the deepest depth any test can matter at; nothing deeper is read.
+    Walk(std::span<const SimpleSelector* const> tests, std::uint64_t reach)
+        : tests_(tests), reach_(reach) {}
 
-struct Snapshots {
-    std::vector<Found> found;
-    bool vanished = false;
-};
+    // A top-level node whose tests are already decided (an application of the desktop).
+    void add_top(AXElement element, ElementData data) {
+        Node node;
+        node.element = std::move(element);
+        node.role = data.role;
+        node.title = data.name;
+        node.pid = data.pid;
+        for (const SimpleSelector* test : tests_) {
+            const bool passed = selector::matches_simple(data, *test);
+            passes_.push_back(passed ? 1 : 0);
+            node.passed_any = node.passed_any || passed;
+        }
+        node.data = std::move(data);
+        nodes_.push_back(std::move(node));
+        ++top_count_;
+    }
 
-// Snapshots the walk's matches in order. An element that vanished since the walk is skipped
-// (and reported, so that a limited walk can be redone); any other failure ends the search.
-Result<Snapshots> snapshot_matches(const MacOSProvider& provider, std::vector<WalkMatch> walk,
-                                   std::optional<std::uint32_t> pid) {
-    Snapshots out;
-    out.found.reserve(walk.size());
-    for (auto& m : walk) {
-        auto data = provider.build_element_data(m.element, pid);
-        if (!data) {
-            const auto* p = data.error().as<Error::Platform>();
-            if (p && p->code == ax::kInvalidElement) {
-                out.vanished = true;
+    // The children of a search root, at depth `depth`.
+    Result<void> add_root_children(const AXElement& root, Role role,
+                                   const std::optional<std::string>& name,
+                                   std::optional<std::uint32_t> pid, std::uint32_t depth) {
+        if (depth > reach_) return {};
+        const std::vector<AXElement> kids = ax::ax_element_array(root, "AXChildren");
+        std::vector<std::optional<Examined>> examined(kids.size());
+        VEMOR_TRY_VOID(macos::try_parallel_each(kSearchOperation, kids.size(), [&](std::size_t i) {
+            examined[i] = examine(kids[i], role, name, tests_, pid);
+        }));
+        for (auto& e : examined)
+            if (e) append(std::move(*e), depth, pid);
+        top_count_ = nodes_.size();
+        return {};
+    }
+
+    // Reads every level below the top one.
+    Result<void> run() {
+        std::size_t begin = 0;
+        std::size_t end = nodes_.size();
+        while (begin < end) {
+            std::vector<std::vector<Examined>> per_parent(end - begin);
+            VEMOR_TRY_VOID(macos::try_parallel_each(
+                kSearchOperation, end - begin, [&](std::size_t i) {
+                    const Node& parent = nodes_[begin + i];
+                    if (std::uint64_t{parent.depth} + 1 > reach_) return;
+                    const auto kids = ax::ax_element_array(parent.element, "AXChildren");
+                    auto& out = per_parent[i];
+                    out.reserve(kids.size());
+                    for (const auto& kid : kids)
+                        if (auto e = examine(kid, parent.role, parent.title, tests_, parent.pid))
+                            out.push_back(std::move(*e));
+                }));
+            for (std::size_t i = 0; i < per_parent.size(); ++i) {
+                const std::size_t p = begin + i;
+                nodes_[p].first_child = nodes_.size();
+                nodes_[p].child_count = per_parent[i].size();
+                const std::uint32_t depth = nodes_[p].depth + 1;
+                const auto pid = nodes_[p].pid;
+                for (auto& e : per_parent[i]) append(std::move(e), depth, pid);
+                nodes_[p].title.reset();
+                if (!nodes_[p].passed_any) nodes_[p].element = AXElement();
+            }
+            begin = end;
+            end = nodes_.size();
+        }
+        return {};
+    }
+
+    // Pre-order over the walked tree: visit(index) answers whether to go below the node, and
+    // returns false from `keep_going` to stop.
+    template <class Visit>
+    void preorder(Visit&& visit) const {
+        struct Range {
+            std::size_t next;
+            std::size_t end;
+        };
+        std::vector<Range> stack{{0, top_count_}};
+        while (!stack.empty()) {
+            Range& range = stack.back();
+            if (range.next == range.end) {
+                stack.pop_back();
                 continue;
             }
-            return fail(std::move(data).error());
+            const std::size_t index = range.next++;
+            const auto [descend, keep_going] = visit(index);
+            if (!keep_going) return;
+            const Node& node = nodes_[index];
+            if (descend && node.child_count != 0)
+                stack.push_back({node.first_child, node.first_child + node.child_count});
         }
-        out.found.push_back({0, m.clause, std::move(m.element), std::move(*data)});
     }
-    return out;
-}
 
-// The walk limit: pushed into the walk only where it cannot change the result, that is for a
-// group of one clause, whose first segment needs at most max(nth, limit) matches.
-std::optional<std::size_t> walk_limit_for(const SelectorGroup& group,
-                                          std::optional<std::size_t> limit) {
-    if (group.selectors.size() != 1) return std::nullopt;
-    const auto& segments = group.selectors[0].segments;
-    const auto nth = segments[0].simple.nth;
-    std::optional<std::size_t> n;
-    if (nth) n = static_cast<std::size_t>(std::min<std::uint64_t>(*nth, SIZE_MAX));
-    if (segments.size() > 1) return n;  // every narrowed match may survive: only nth bounds it
-    if (n && limit) return std::max(*n, *limit);
-    return n ? n : limit;
+    bool passed(std::size_t node, std::size_t test) const {
+        return passes_[node * tests_.size() + test] != 0;
+    }
+    const Node& node(std::size_t index) const { return nodes_[index]; }
+
+private:
+    void append(Examined&& e, std::uint32_t depth, std::optional<std::uint32_t> pid) {
+        Node node;
+        node.passed_any = std::any_of(e.passes.begin(), e.passes.end(),
+                                      [](std::uint8_t p) { return p != 0; });
+        passes_.insert(passes_.end(), e.passes.begin(), e.passes.end());
+        node.element = std::move(e.element);
+        node.role = e.role;
+        node.title = std::move(e.title);
+        node.pid = pid;
+        node.depth = depth;
+        nodes_.push_back(std::move(node));
+    }
+
+    std::span<const SimpleSelector* const> tests_;
+    std::uint64_t reach_;
+    std::vector<Node> nodes_;
+    std::vector<std::uint8_t> passes_;
+    std::size_t top_count_ = 0;
+};
+
+// The deepest depth at which any clause can select something: its first segment's bound, then
+// each later segment up to max depth + 1 levels further.
+std::uint64_t reach_of(const SelectorGroup& group, bool top_level, std::uint32_t max_depth) {
+    std::uint64_t reach = 0;
+    for (const auto& clause : group.selectors) {
+        if (clause.segments.empty()) continue;
+        const Role* role = std::get_if<Role>(&clause.segments[0].simple.role);
+        const std::uint64_t bound = top_level && role && *role == Role::Application ? 0 : max_depth;
+        reach = std::max(reach, bound + (clause.segments.size() - 1) * (std::uint64_t{max_depth} + 1));
+    }
+    return reach;
 }
 
 // Keeps, in order, the entries whose platform element was not seen before (entries without an
@@ -209,47 +322,37 @@ void dedup_by_platform_identity(std::vector<T>& list, ElementOf element_of) {
     list = std::move(kept);
 }
 
-// The steps after the walk: per-clause :nth, narrowing of multi-segment clauses, document
-// order, duplicate removal, the limit.
-Result<ElementList> finish(const MacOSProvider& provider, std::vector<Found> found,
-                           const SelectorGroup& group, std::optional<std::size_t> limit,
-                           std::uint32_t max_depth) {
-    std::vector<std::vector<Found>> per_clause(group.selectors.size());
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        found[i].index = i;
-        per_clause[found[i].clause].push_back(std::move(found[i]));
-    }
-
-    std::vector<Found> combined;
-    for (std::size_t c = 0; c < group.selectors.size(); ++c) {
-        const auto& segments = group.selectors[c].segments;
-        auto& list = per_clause[c];
-        // The first segment's :nth picks within its own clause, as in the core tree search.
-        selector::keep_nth(list, segments[0].simple.nth);
-        if (segments.size() == 1) {
-            std::move(list.begin(), list.end(), std::back_inserter(combined));
-            continue;
-        }
-        const std::span<const SelectorSegment> rest(segments.begin() + 1, segments.end());
-        for (auto& entry : list) {
-            auto narrowed = VEMOR_TRY(provider.narrow_multi_segment(ElementList{entry.data}, rest,
-                                                                    max_depth, std::nullopt));
-            for (auto& e : narrowed) {
-                auto identity = provider.get_cached(e.handle);
-                combined.push_back(
-                    {entry.index, 0, identity ? std::move(*identity) : AXElement(), std::move(e)});
-            }
-        }
-    }
-
-    std::stable_sort(combined.begin(), combined.end(),
-                     [](const Found& a, const Found& b) { return a.index < b.index; });
-    dedup_by_platform_identity(combined, [](const Found& f) { return f.element; });
-    if (limit && combined.size() > *limit) combined.resize(*limit);
+// Decides the selection over the walked tree (in document order, as the core search does),
+// then snapshots it on the calling thread. An element that vanished since the walk is left out
+// and the next one takes its place under the limit; any other snapshot failure ends the search.
+Result<ElementList> select_walked(const MacOSProvider& provider, const Walk& walk,
+                                  selector::TreeMatcher& matcher,
+                                  std::optional<std::size_t> limit) {
+    std::vector<std::size_t> chosen;
+    walk.preorder([&](std::size_t index) {
+        const auto v = matcher.visit(walk.node(index).depth,
+                                     [&](std::size_t t) { return walk.passed(index, t); });
+        if (v.selected) chosen.push_back(index);
+        return std::pair{v.descend, !matcher.done()};
+    });
+    dedup_by_platform_identity(chosen, [&](std::size_t i) { return walk.node(i).element; });
 
     ElementList out;
-    out.reserve(combined.size());
-    for (auto& f : combined) out.push_back(std::move(f.data));
+    for (std::size_t index : chosen) {
+        if (limit && out.size() >= *limit) break;
+        const Node& node = walk.node(index);
+        if (node.data) {
+            out.push_back(*node.data);
+            continue;
+        }
+        auto data = provider.build_element_data(node.element, node.pid);
+        if (!data) {
+            const auto* p = data.error().as<Error::Platform>();
+            if (p && p->code == ax::kInvalidElement) continue;
+            return fail(std::move(data).error());
+        }
+        out.push_back(std::move(*data));
+    }
     return out;
 }
 
@@ -266,22 +369,23 @@ std::vector<WalkMatch> MacOSProvider::collect_matching_ax_group(
     std::span<const SimpleSelector* const> firsts, std::optional<std::uint32_t> pid,
     std::uint32_t depth, std::uint32_t max_depth, std::optional<std::size_t> limit) {
     std::vector<WalkMatch> out;
-    if (depth > max_depth) return out;
-    const std::vector<AXElement> children = ax::ax_element_array(parent, "AXChildren");
-
-    // Gathered by position, so document order holds whatever the scheduling.
-    std::vector<std::vector<WalkMatch>> per_child(children.size());
-    parallel_each(children.size(), [&](std::size_t i) {
-        per_child[i] = examine_child(children[i], parent_role, parent_name, firsts, pid, depth,
-                                     max_depth, limit);
-    });
-
-    for (auto& matches : per_child) {
-        for (auto& m : matches) {
-            if (limit && out.size() >= *limit) return out;
-            out.push_back(std::move(m));
-        }
+    std::vector<const SimpleSelector*> tests;
+    std::vector<std::size_t> clause_of;
+    for (std::size_t c = 0; c < firsts.size(); ++c) {
+        if (!firsts[c]) continue;
+        tests.push_back(firsts[c]);
+        clause_of.push_back(c);
     }
+    Walk walk(tests, max_depth);
+    if (!walk.add_root_children(parent, parent_role, parent_name, pid, depth) || !walk.run())
+        return out;
+    walk.preorder([&](std::size_t index) {
+        for (std::size_t t = 0; t < tests.size(); ++t) {
+            if (limit && out.size() >= *limit) return std::pair{false, false};
+            if (walk.passed(index, t)) out.push_back({clause_of[t], walk.node(index).element});
+        }
+        return std::pair{true, true};
+    });
     return out;
 }
 
@@ -321,8 +425,15 @@ Result<ElementList> MacOSProvider::find_elements_group(
     std::optional<std::uint32_t> max_depth) const {
     if (group_is_empty(group)) return ElementList{};
     const std::uint32_t depth = max_depth.value_or(selector::kDefaultMaxDepth);
-    if (!root) return find_on_desktop(group, limit, depth);
-    return find_under_root(*root, group, limit, depth);
+    // Whatever escapes below (an allocation failure) is this operation's Platform error.
+    try {
+        if (!root) return find_on_desktop(group, limit, depth);
+        return find_under_root(*root, group, limit, depth);
+    } catch (const std::exception& e) {
+        return fail(Error::Platform{-1, fmt::format("{}: {}", kSearchOperation, e.what())});
+    } catch (...) {
+        return fail(Error::Platform{-1, fmt::format("{}: unknown failure", kSearchOperation)});
+    }
 }
 
 Result<ElementList> MacOSProvider::find_under_root(const ElementData& root,
@@ -330,82 +441,29 @@ Result<ElementList> MacOSProvider::find_under_root(const ElementData& root,
                                                    std::optional<std::size_t> limit,
                                                    std::uint32_t max_depth) const {
     const AXElement element = VEMOR_TRY(get_cached(root.handle));
-    std::vector<const SimpleSelector*> firsts;
-    for (const auto& clause : group.selectors) firsts.push_back(&clause.segments[0].simple);
-
-    std::optional<std::size_t> walk_limit = walk_limit_for(group, limit);
-    for (;;) {
-        auto walk = collect_matching_ax_group(element, root.role, root.name, firsts, root.pid, 0,
-                                              max_depth, walk_limit);
-        auto snaps = VEMOR_TRY(snapshot_matches(*this, std::move(walk), root.pid));
-        // A limited walk that lost a match may have stopped short: walk again in full.
-        if (snaps.vanished && walk_limit) {
-            walk_limit.reset();
-            continue;
-        }
-        return finish(*this, std::move(snaps.found), group, limit, max_depth);
-    }
+    selector::TreeMatcher matcher(group, false, max_depth);
+    Walk walk(matcher.tests(), reach_of(group, false, max_depth));
+    VEMOR_TRY_VOID(walk.add_root_children(element, root.role, root.name, root.pid, 0));
+    VEMOR_TRY_VOID(walk.run());
+    return select_walked(*this, walk, matcher, limit);
 }
 
-// The whole desktop: the applications are the top level (depth 0) and are walked in parallel,
-// each application's requests overlapping with the others'. A clause whose first segment is
-// `application` looks at the top level only, as in the core tree search.
+// The whole desktop: the applications are the top level (depth 0), and their trees are read
+// together, level by level, each application's requests overlapping with the others'. A clause
+// whose first segment is `application` looks at the top level only, as in the core tree search.
 Result<ElementList> MacOSProvider::find_on_desktop(const SelectorGroup& group,
                                                    std::optional<std::size_t> limit,
                                                    std::uint32_t max_depth) const {
-    const ElementList apps = VEMOR_TRY(list_apps());
-    std::vector<const SimpleSelector*> top, below;
-    for (const auto& clause : group.selectors) {
-        const SimpleSelector& first = clause.segments[0].simple;
-        top.push_back(&first);
-        const Role* r = std::get_if<Role>(&first.role);
-        below.push_back(r && *r == Role::Application ? nullptr : &first);
+    ElementList apps = VEMOR_TRY(list_apps());
+    selector::TreeMatcher matcher(group, true, max_depth);
+    Walk walk(matcher.tests(), reach_of(group, true, max_depth));
+    for (auto& app : apps) {
+        auto live = get_cached(app.handle);
+        if (!live) return fail(std::move(live).error());  // the first application's error wins
+        walk.add_top(std::move(*live), std::move(app));
     }
-    const bool walk_below = std::any_of(below.begin(), below.end(),
-                                        [](const SimpleSelector* s) { return s != nullptr; });
-
-    std::optional<std::size_t> walk_limit = walk_limit_for(group, limit);
-    for (;;) {
-        std::vector<std::optional<Result<Snapshots>>> per_app(apps.size());
-        parallel_each(apps.size(), [&](std::size_t a) {
-            const ElementData& app = apps[a];
-            Snapshots snaps;
-            auto live = get_cached(app.handle);
-            if (!live) {
-                per_app[a].emplace(fail(std::move(live).error()));
-                return;
-            }
-            for (std::size_t c = 0; c < top.size(); ++c)
-                if (selector::matches_simple(app, *top[c]))
-                    snaps.found.push_back({0, c, *live, app});
-            if (walk_below) {
-                auto walk = collect_matching_ax_group(*live, app.role, app.name, below, app.pid, 1,
-                                                      max_depth, walk_limit);
-                auto more = snapshot_matches(*this, std::move(walk), app.pid);
-                if (!more) {
-                    per_app[a].emplace(fail(std::move(more).error()));
-                    return;
-                }
-                snaps.vanished = more->vanished;
-                std::move(more->found.begin(), more->found.end(), std::back_inserter(snaps.found));
-            }
-            per_app[a].emplace(std::move(snaps));
-        });
-
-        std::vector<Found> found;
-        bool vanished = false;
-        for (auto& slot : per_app) {
-            Result<Snapshots>& r = *slot;
-            if (!r) return fail(std::move(r).error());  // the first application's error wins
-            vanished = vanished || r->vanished;
-            std::move(r->found.begin(), r->found.end(), std::back_inserter(found));
-        }
-        if (vanished && walk_limit) {
-            walk_limit.reset();
-            continue;
-        }
-        return finish(*this, std::move(found), group, limit, max_depth);
-    }
+    VEMOR_TRY_VOID(walk.run());
+    return select_walked(*this, walk, matcher, limit);
 }
 
 }  // namespace vemor
