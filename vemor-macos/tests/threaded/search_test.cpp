@@ -1,8 +1,10 @@
 // The parallel search from several caller threads at once, over applications that answer one
 // request at a time: results keep document order and every platform object is released.
 #include <chrono>
+#include <new>
 #include <thread>
 
+#include "../../src/pool.hpp"
 #include "ax_test_support.hpp"
 
 namespace vemor::axtest {
@@ -110,6 +112,20 @@ TEST_F(ParallelSearchTest, ChildrenAndLimitsUnderConcurrency) {
             }
         });
     }
+}
+
+// An exception inside a pool loop (allocation failure) ends the loop as a Platform error of the
+// operation; every other iteration still ran to its end.
+TEST(PoolBoundary, ExceptionsBecomePlatformErrors) {
+    std::atomic<int> ran = 0;
+    auto r = macos::try_parallel_each("selector search", 16, [&](std::size_t i) {
+        ++ran;
+        if (i == 5) throw std::bad_alloc();
+    });
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), Error(Error::Platform{-1, "selector search: std::bad_alloc"}));
+    EXPECT_GE(ran.load(), 1);
+    EXPECT_TRUE(macos::try_parallel_each("get_children", 3, [](std::size_t) {}));
 }
 
 }  // namespace
