@@ -157,9 +157,10 @@ std::optional<Examined> examine(const AXElement& child, Role parent_role,
     return out;
 }
 
-// The examined part of the tree, read breadth-first: each level's children are read on the
-// pool, all parents of the level at once (so the applications of the desktop overlap), and kept
-// in arrays that give every node its children's range, from which document order follows.
+// The examined part of one application's tree, read breadth-first and kept in arrays that give
+// every node its children's range, from which document order follows. An application answers
+// one request at a time, so its walk is one task of the pool: the applications of the desktop
+// are walked side by side, and no worker waits on an application another worker is talking to.
 class Walk {
 public:
     // `reach`: the deepest depth any test can matter at; nothing deeper is read.
@@ -184,52 +185,33 @@ public:
     }
 
     // The children of a search root, at depth `depth`.
-    Result<void> add_root_children(const AXElement& root, Role role,
-                                   const std::optional<std::string>& name,
-                                   std::optional<std::uint32_t> pid, std::uint32_t depth) {
-        if (depth > reach_) return {};
-        const std::vector<AXElement> kids = ax::ax_element_array(root, "AXChildren");
-        std::vector<std::optional<Examined>> examined(kids.size());
-        VEMOR_TRY_VOID(macos::try_parallel_each(kSearchOperation, kids.size(), [&](std::size_t i) {
-            examined[i] = examine(kids[i], role, name, tests_, pid);
-        }));
-        for (auto& e : examined)
-            if (e) append(std::move(*e), depth, pid);
+    void add_root_children(const AXElement& root, Role role, const std::optional<std::string>& name,
+                           std::optional<std::uint32_t> pid, std::uint32_t depth) {
+        if (depth > reach_) return;
+        for (const auto& kid : ax::ax_element_array(root, "AXChildren"))
+            if (auto e = examine(kid, role, name, tests_, pid)) append(std::move(*e), depth, pid);
         top_count_ = nodes_.size();
-        return {};
     }
 
-    // Reads every level below the top one.
-    Result<void> run() {
-        std::size_t begin = 0;
-        std::size_t end = nodes_.size();
-        while (begin < end) {
-            std::vector<std::vector<Examined>> per_parent(end - begin);
-            VEMOR_TRY_VOID(macos::try_parallel_each(
-                kSearchOperation, end - begin, [&](std::size_t i) {
-                    const Node& parent = nodes_[begin + i];
-                    if (std::uint64_t{parent.depth} + 1 > reach_) return;
-                    const auto kids = ax::ax_element_array(parent.element, "AXChildren");
-                    auto& out = per_parent[i];
-                    out.reserve(kids.size());
-                    for (const auto& kid : kids)
-                        if (auto e = examine(kid, parent.role, parent.title, tests_, parent.pid))
-                            out.push_back(std::move(*e));
-                }));
-            for (std::size_t i = 0; i < per_parent.size(); ++i) {
-                const std::size_t p = begin + i;
-                nodes_[p].first_child = nodes_.size();
-                nodes_[p].child_count = per_parent[i].size();
-                const std::uint32_t depth = nodes_[p].depth + 1;
-                const auto pid = nodes_[p].pid;
-                for (auto& e : per_parent[i]) append(std::move(e), depth, pid);
-                nodes_[p].title.reset();
-                if (!nodes_[p].passed_any) nodes_[p].element = AXElement();
+    // Reads every level below the top one, level by level.
+    void run() {
+        for (std::size_t p = 0; p < nodes_.size(); ++p) {
+            std::vector<Examined> kids;
+            if (std::uint64_t{nodes_[p].depth} + 1 <= reach_) {
+                const auto elements = ax::ax_element_array(nodes_[p].element, "AXChildren");
+                kids.reserve(elements.size());
+                for (const auto& kid : elements)
+                    if (auto e = examine(kid, nodes_[p].role, nodes_[p].title, tests_, nodes_[p].pid))
+                        kids.push_back(std::move(*e));
             }
-            begin = end;
-            end = nodes_.size();
+            nodes_[p].first_child = nodes_.size();
+            nodes_[p].child_count = kids.size();
+            const std::uint32_t depth = nodes_[p].depth + 1;
+            const auto pid = nodes_[p].pid;
+            for (auto& e : kids) append(std::move(e), depth, pid);
+            nodes_[p].title.reset();
+            if (!nodes_[p].passed_any) nodes_[p].element = AXElement();
         }
-        return {};
     }
 
     // Pre-order over the walked tree: visit(index) answers whether to go below the node, and
@@ -325,22 +307,25 @@ void dedup_by_platform_identity(std::vector<T>& list, ElementOf element_of) {
 // Decides the selection over the walked tree (in document order, as the core search does),
 // then snapshots it on the calling thread. An element that vanished since the walk is left out
 // and the next one takes its place under the limit; any other snapshot failure ends the search.
-Result<ElementList> select_walked(const MacOSProvider& provider, const Walk& walk,
+Result<ElementList> select_walked(const MacOSProvider& provider, std::span<const Walk> walks,
                                   selector::TreeMatcher& matcher,
                                   std::optional<std::size_t> limit) {
-    std::vector<std::size_t> chosen;
-    walk.preorder([&](std::size_t index) {
-        const auto v = matcher.visit(walk.node(index).depth,
-                                     [&](std::size_t t) { return walk.passed(index, t); });
-        if (v.selected) chosen.push_back(index);
-        return std::pair{v.descend, !matcher.done()};
-    });
-    dedup_by_platform_identity(chosen, [&](std::size_t i) { return walk.node(i).element; });
+    std::vector<const Node*> chosen;
+    for (const Walk& walk : walks) {
+        if (matcher.done()) break;
+        walk.preorder([&](std::size_t index) {
+            const auto v = matcher.visit(walk.node(index).depth,
+                                         [&](std::size_t t) { return walk.passed(index, t); });
+            if (v.selected) chosen.push_back(&walk.node(index));
+            return std::pair{v.descend, !matcher.done()};
+        });
+    }
+    dedup_by_platform_identity(chosen, [](const Node* n) { return n->element; });
 
     ElementList out;
-    for (std::size_t index : chosen) {
+    for (const Node* chosen_node : chosen) {
         if (limit && out.size() >= *limit) break;
-        const Node& node = walk.node(index);
+        const Node& node = *chosen_node;
         if (node.data) {
             out.push_back(*node.data);
             continue;
@@ -377,8 +362,8 @@ std::vector<WalkMatch> MacOSProvider::collect_matching_ax_group(
         clause_of.push_back(c);
     }
     Walk walk(tests, max_depth);
-    if (!walk.add_root_children(parent, parent_role, parent_name, pid, depth) || !walk.run())
-        return out;
+    walk.add_root_children(parent, parent_role, parent_name, pid, depth);
+    walk.run();
     walk.preorder([&](std::size_t index) {
         for (std::size_t t = 0; t < tests.size(); ++t) {
             if (limit && out.size() >= *limit) return std::pair{false, false};
@@ -443,9 +428,9 @@ Result<ElementList> MacOSProvider::find_under_root(const ElementData& root,
     const AXElement element = VEMOR_TRY(get_cached(root.handle));
     selector::TreeMatcher matcher(group, false, max_depth);
     Walk walk(matcher.tests(), reach_of(group, false, max_depth));
-    VEMOR_TRY_VOID(walk.add_root_children(element, root.role, root.name, root.pid, 0));
-    VEMOR_TRY_VOID(walk.run());
-    return select_walked(*this, walk, matcher, limit);
+    walk.add_root_children(element, root.role, root.name, root.pid, 0);
+    walk.run();
+    return select_walked(*this, std::span(&walk, 1), matcher, limit);
 }
 
 // The whole desktop: the applications are the top level (depth 0), and their trees are read
@@ -456,14 +441,18 @@ Result<ElementList> MacOSProvider::find_on_desktop(const SelectorGroup& group,
                                                    std::uint32_t max_depth) const {
     ElementList apps = VEMOR_TRY(list_apps());
     selector::TreeMatcher matcher(group, true, max_depth);
-    Walk walk(matcher.tests(), reach_of(group, true, max_depth));
+    const std::uint64_t reach = reach_of(group, true, max_depth);
+    std::vector<Walk> walks;
+    walks.reserve(apps.size());
     for (auto& app : apps) {
         auto live = get_cached(app.handle);
         if (!live) return fail(std::move(live).error());  // the first application's error wins
-        walk.add_top(std::move(*live), std::move(app));
+        walks.emplace_back(matcher.tests(), reach);
+        walks.back().add_top(std::move(*live), std::move(app));
     }
-    VEMOR_TRY_VOID(walk.run());
-    return select_walked(*this, walk, matcher, limit);
+    VEMOR_TRY_VOID(macos::try_parallel_each(kSearchOperation, walks.size(),
+                                            [&](std::size_t a) { walks[a].run(); }));
+    return select_walked(*this, walks, matcher, limit);
 }
 
 }  // namespace vemor
