@@ -13,6 +13,8 @@
 
 #include "golden_desktop.hpp"
 #include "subprocess.hpp"
+#include "vemor/facade/providers.hpp"
+#include "vemor/standin/control.hpp"
 
 namespace vemor::cli {
 namespace {
@@ -24,29 +26,48 @@ void use_golden_desktop() {
         const auto path = dir.write("desktop.json", std::string(testing::kGoldenDesktop));
         ::setenv("VEMOR_SIMULATED_DESKTOP", path.c_str(), 1);
         ::setenv("VEMOR_DEFAULT_TIMEOUT", "0.2", 1);
-        return true;
+        // Created now, so that the desktop is in place before a test scripts a fault on it.
+        return facade::provider().has_value();
     }();
-    (void)done;
+    ASSERT_TRUE(done);
 }
 
 struct Captured {
     std::string out;
+    std::string err;
     int code = -1;
 };
 
-// Runs the command with standard output sent to a temporary file.
+// Sends the descriptor to a temporary file until `take` gives back what was written.
+class Redirect {
+public:
+    explicit Redirect(int fd) : fd_(fd), tmp_(std::tmpfile()), saved_(::dup(fd)) {
+        ::dup2(::fileno(tmp_), fd_);
+    }
+    std::string take() {
+        ::dup2(saved_, fd_);
+        ::close(saved_);
+        std::string text;
+        std::rewind(tmp_);
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, tmp_)) > 0;) text.append(buf, n);
+        std::fclose(tmp_);
+        return text;
+    }
+
+private:
+    int fd_;
+    FILE* tmp_;
+    int saved_;
+};
+
 Captured run_captured(std::vector<std::string> args) {
+    Redirect out(STDOUT_FILENO);
+    Redirect err(STDERR_FILENO);
     Captured c;
-    FILE* tmp = std::tmpfile();
-    const int saved = ::dup(STDOUT_FILENO);
-    ::dup2(::fileno(tmp), STDOUT_FILENO);
     c.code = run_main(args);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-    std::rewind(tmp);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, tmp)) > 0;) c.out.append(buf, n);
-    std::fclose(tmp);
+    c.err = err.take();
+    c.out = out.take();
     return c;
 }
 
@@ -71,6 +92,28 @@ TEST(RunMain, AnActionChangesTheDesktopThatLaterCommandsSee) {
     EXPECT_EQ(
         run_captured({"find", "text_field[value=\"Bob\"]", "--app", "Editor", "-o", "center"}).out,
         "210,161\n");
+}
+
+// One application whose windows cannot be listed does not hide the others' windows.
+TEST(RunMain, WindowsReportsApplicationsThatFailedAfterTheRest) {
+    use_golden_desktop();
+    standin::add_fault(standin::Fault{.call = "AXUIElementCopyAttributeValue",
+                                      .kind = standin::Fault::Kind::Code,
+                                      .code = kAXErrorCannotComplete,
+                                      .name = "AXWindows",
+                                      .pid = 300,
+                                      .times = 0});
+    const Captured c = run_captured({"windows"});
+    standin::clear_faults();
+    EXPECT_EQ(c.out,
+              "window \"Draft\" [enabled visible active] bounds=(100,100,400,300) "
+              "id=\"editor.window\" actions=[activate,minimize,restore,move_to,resize_to]\n"
+              "(1 window)\n");
+    EXPECT_EQ(c.err,
+              "error: Viewer: Platform error (-25204): AXUIElementCopyAttributeValue(AXWindows) "
+              "failed (AXError -25204)\n"
+              "error: 1 of 3 application(s) could not be enumerated; see stderr for details\n");
+    EXPECT_EQ(c.code, 1);
 }
 
 TEST(RunMain, ExitCodesFollowTheErrorKind) {
