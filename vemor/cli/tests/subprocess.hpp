@@ -55,6 +55,15 @@ inline std::vector<std::string> merged_environment(
     return env;
 }
 
+// Whether this machine can give a child a pseudo-terminal (a container may have none).
+inline bool terminal_available() {
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool usable = ::grantpt(fd) == 0 && ::unlockpt(fd) == 0 && ::ptsname(fd) != nullptr;
+    ::close(fd);
+    return usable;
+}
+
 inline RunResult run_vemor(const std::vector<std::string>& args, const RunOptions& options = {}) {
     // A child that exits before reading its input must not take this process down with it.
     ::signal(SIGPIPE, SIG_IGN);
