@@ -325,6 +325,13 @@ TEST_F(Golden, ActionsAnswerOk) {
                "ok\n", "", 0);
 }
 
+TEST_F(Golden, EventsListensUntilInterrupted) {
+    RunOptions options = on_desktop();
+    options.interrupt_after_err = "\n";
+    expect_run(run_vemor({"events", "--pid", "200"}, options), "",
+               "Listening for events on \"Editor\" (ctrl-c to stop)...\n", 128 + SIGINT);
+}
+
 // Width and height from a PNG stream, after decoding every pixel.
 std::optional<std::pair<std::uint32_t, std::uint32_t>> decode_png(const std::string& bytes) {
     spng_ctx* ctx = spng_ctx_new(0);

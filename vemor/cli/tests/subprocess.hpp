@@ -40,6 +40,8 @@ struct RunOptions {
     bool terminal_input = false;
     // The reading end of standard output is closed before the child starts writing.
     bool close_stdout = false;
+    // Interrupt the child (as Ctrl-C does) once it has written this to standard error.
+    std::string interrupt_after_err;
 };
 
 inline std::vector<std::string> merged_environment(
@@ -127,6 +129,7 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
     fds.push_back({err[0], POLLIN, 0});
     // A child that never finishes is killed so that the test fails instead of hanging.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool interrupted = false;
     while (!fds.empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             give_up - std::chrono::steady_clock::now());
@@ -150,6 +153,11 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
             const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 (fds[i].fd == err[0] ? result.err : result.out).append(buf, n);
+                if (!options.interrupt_after_err.empty() && !interrupted &&
+                    result.err.find(options.interrupt_after_err) != std::string::npos) {
+                    ::kill(pid, SIGINT);
+                    interrupted = true;
+                }
                 ++i;
             } else if (n < 0 && errno == EINTR) {
                 ++i;
