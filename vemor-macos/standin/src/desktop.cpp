@@ -820,15 +820,17 @@ EntryState entry_from(State& s, const WindowEntrySpec& spec) {
 
 AppState& add_app(State& s, const AppSpec& spec) {
     if (s.apps.count(spec.pid)) platform_crash("add_application: the pid is taken");
-    ElementSpec root = spec.element;
-    if (!root.attributes.count("AXRole")) root.attributes["AXRole"] = Value("AXApplication");
-    if (!root.attributes.count("AXTitle")) root.attributes["AXTitle"] = Value(spec.name);
-    root.settable.insert("AXFrontmost");
     AppState app;
     app.pid = spec.pid;
     app.name = spec.name;
     app.accessible = spec.accessible;
-    app.root = build(s, root, spec.pid, 0);
+    app.root = build(s, spec.element, spec.pid, 0);
+    // The application element's defaults go on the built root: a copy of the spec to carry
+    // them would deep-copy the whole tree.
+    Node& root = s.nodes[app.root];
+    if (!root.attrs.count("AXRole")) root.attrs["AXRole"] = Value("AXApplication");
+    if (!root.attrs.count("AXTitle")) root.attrs["AXTitle"] = Value(spec.name);
+    root.settable.insert("AXFrontmost");
     s.root_pids[app.root] = spec.pid;
     AppState& stored = s.apps.emplace(spec.pid, std::move(app)).first->second;
     resolve_app_links(s, stored);
