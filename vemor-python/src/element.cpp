@@ -7,6 +7,7 @@
 
 #include "convert.hpp"
 #include "errors.hpp"
+#include "events.hpp"
 #include "module.hpp"
 #include "values.hpp"
 #include "vemor/role.hpp"
@@ -136,6 +137,11 @@ py::Ref el_dump(PyObject* self, const py::Call& call) {
     return py::str(*text);
 }
 
+py::Ref el_subscribe(PyObject* self) {
+    const Element& e = element_of(self);
+    return subscribe_to(e.data(), e.provider());
+}
+
 // ---- Actions ------------------------------------------------------------------------------
 
 py::Ref done(Result<void> r) {
@@ -233,7 +239,10 @@ PyMethodDef element_methods[] = {
         "Render the subtree rooted at this element as an indented string.\n\n"
         "Returns the string without printing it; ``max_depth`` has the same semantics as\n"
         "in ``tree()``."),
-    // `subscribe` (a `vemor.Subscription`) joins here with the event classes.
+    py::method_noargs<el_subscribe>(
+        "subscribe",
+        "subscribe($self)\n--\n\n"
+        "Subscribe to accessibility events for this element (typically an app)."),
     py::method_noargs<el_action<&Element::press>>("press",
                                                   "press($self)\n--\n\nClick / invoke this element."),
     py::method_noargs<el_action<&Element::focus>>(

@@ -2,7 +2,10 @@
 
 #include <memory>
 
+#include "app.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
+#include "events.hpp"
 #include "locator.hpp"
 #include "module.hpp"
 #include "vemor/mock.hpp"
@@ -65,6 +68,48 @@ py::Ref make_test_action_probe(PyObject*) {
     return py::make_boxed(classes().TestActionProbe, ProbeHandle(mock::build_provider()));
 }
 
+// "TestApp" in one attempt, with the lock held.
+py::Ref make_test_app(PyObject*, const py::Call& call) {
+    py::Args a;
+    if (!a.parse({"_make_test_app", {"split"}, 0}, call)) return {};
+    bool split = false;
+    if (a[0]) {
+        auto given = py::to_strict_bool(a, 0);
+        if (!given) return {};
+        split = *given;
+    }
+    ProviderHandle provider = split ? ProviderHandle(mock::build_split_provider())
+                                    : ProviderHandle(mock::build_provider());
+    auto app = App::find_with(
+        provider, [](const App& candidate) { return candidate.name() == "TestApp"; },
+        Duration::zero());
+    if (!app) return raise(std::move(app).error());
+    return make_py_app(std::move(*app));
+}
+
+py::Ref make_test_shell_surfaces(PyObject*) {
+    return shell_surface_list_impl(mock::build_provider());
+}
+
+// The kind is checked before a mock exists.
+py::Ref find_test_shell_surface(PyObject*, const py::Call& call) {
+    py::Args a;
+    if (!a.parse({"_find_test_shell_surface", {"kind", "timeout"}, 1, 1}, call)) return {};
+    auto kind_name = py::to_string(a, 0);
+    if (!kind_name) return {};
+    auto seconds = timeout_number(a, 1);
+    if (!seconds) return {};
+    auto kind = parse_shell_kind(*kind_name);
+    if (!kind) return {};
+    auto timeout = resolve_timeout(*seconds);
+    if (!timeout) return {};
+    return shell_surface_by_kind_impl(mock::build_provider(), *kind, *timeout);
+}
+
+py::Ref make_disconnected_subscription(PyObject*) {
+    return make_py_subscription(mock::disconnected_subscription(), mock::build_provider());
+}
+
 }  // namespace
 
 PyType_Spec& test_action_probe_spec() { return probe_type_spec; }
@@ -78,5 +123,28 @@ PyMethodDef make_test_action_probe_def = py::method_noargs<make_test_action_prob
     "_make_test_action_probe",
     "_make_test_action_probe()\n--\n\n"
     "A TestActionProbe over a fresh mock provider.");
+
+PyMethodDef make_test_app_def = py::method<make_test_app>(
+    "_make_test_app",
+    "_make_test_app(split=False)\n--\n\n"
+    "The App \"TestApp\" over a fresh mock provider (with ``split``, one that registers the\n"
+    "application as two entries).");
+
+PyMethodDef make_test_shell_surfaces_def = py::method_noargs<make_test_shell_surfaces>(
+    "_make_test_shell_surfaces",
+    "_make_test_shell_surfaces()\n--\n\n"
+    "The shell surfaces of a fresh mock provider, as ShellSurface.list() gives them.");
+
+PyMethodDef find_test_shell_surface_def = py::method<find_test_shell_surface>(
+    "_find_test_shell_surface",
+    "_find_test_shell_surface(kind, *, timeout=None)\n--\n\n"
+    "The one shell surface of `kind` of a fresh mock provider, as ShellSurface.by_kind()\n"
+    "finds it.");
+
+PyMethodDef make_disconnected_subscription_def =
+    py::method_noargs<make_disconnected_subscription>(
+        "_make_disconnected_subscription",
+        "_make_disconnected_subscription()\n--\n\n"
+        "A Subscription whose event source has already gone away.");
 
 }  // namespace vemor::python

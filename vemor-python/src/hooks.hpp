@@ -12,5 +12,9 @@ PyType_Spec& test_action_probe_spec();
 
 extern PyMethodDef make_test_locator_def;
 extern PyMethodDef make_test_action_probe_def;
+extern PyMethodDef make_test_app_def;
+extern PyMethodDef make_test_shell_surfaces_def;
+extern PyMethodDef find_test_shell_surface_def;
+extern PyMethodDef make_disconnected_subscription_def;
 
 }  // namespace vemor::python

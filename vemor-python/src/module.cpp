@@ -5,10 +5,13 @@
 
 #include <string>
 
+#include "app.hpp"
 #include "element.hpp"
+#include "events.hpp"
 #include "errors.hpp"
 #include "functions.hpp"
 #include "hooks.hpp"
+#include "input_sim.hpp"
 #include "locator.hpp"
 #include "values.hpp"
 #include "vemor/config.hpp"
@@ -36,18 +39,18 @@ PyType_Spec* spec_of() {
 
 // Added to the module in this order.
 const ClassEntry kClasses[] = {
-    {"App", nullptr, &Classes::App},  // with the application and shell-surface classes
+    {"App", spec_of<app_spec>, &Classes::App},
     {"Element", spec_of<element_spec>, &Classes::Element},
-    {"Event", nullptr, &Classes::Event},          // with the event classes
-    {"EventType", nullptr, &Classes::EventType},  // with the event classes
-    {"InputSim", nullptr, &Classes::InputSim},    // with the input simulator
+    {"Event", spec_of<event_spec>, &Classes::Event},
+    {"EventType", spec_of<event_type_spec>, &Classes::EventType},
+    {"InputSim", spec_of<input_sim_spec>, &Classes::InputSim},
     {"LegendEntry", spec_of<legend_entry_spec>, &Classes::LegendEntry},
     {"Locator", spec_of<locator_spec>, &Classes::Locator},
     {"Omission", spec_of<omission_spec>, &Classes::Omission},
     {"Rect", spec_of<rect_spec>, &Classes::Rect},
     {"Screenshot", spec_of<screenshot_spec>, &Classes::Screenshot},
-    {"ShellSurface", nullptr, &Classes::ShellSurface},  // with the application classes
-    {"Subscription", nullptr, &Classes::Subscription},  // with the event classes
+    {"ShellSurface", spec_of<shell_surface_spec>, &Classes::ShellSurface},
+    {"Subscription", spec_of<subscription_spec>, &Classes::Subscription},
 };
 
 // Created with the classes but not added to the module.
@@ -89,16 +92,16 @@ struct FunctionEntry {
 // Added to the module in this order.
 const FunctionEntry kFunctions[] = {
     {"locator", &locator_def},
-    {"set_default_timeout", nullptr},  // module functions
-    {"get_default_timeout", nullptr},  // module functions
-    {"input_sim", nullptr},            // with the input simulator
-    {"screenshot", nullptr},           // module functions
-    {"_cli_main", nullptr},            // with the command line
+    {"set_default_timeout", &set_default_timeout_def},
+    {"get_default_timeout", &get_default_timeout_def},
+    {"input_sim", &input_sim_def},
+    {"screenshot", &screenshot_def},
+    {"_cli_main", &cli_main_def},
     {"_make_test_locator", &make_test_locator_def},
-    {"_make_test_app", nullptr},                   // test hook over the application classes
-    {"_make_test_shell_surfaces", nullptr},        // test hook over the application classes
-    {"_find_test_shell_surface", nullptr},         // test hook over the application classes
-    {"_make_disconnected_subscription", nullptr},  // test hook over the event classes
+    {"_make_test_app", &make_test_app_def},
+    {"_make_test_shell_surfaces", &make_test_shell_surfaces_def},
+    {"_find_test_shell_surface", &find_test_shell_surface_def},
+    {"_make_disconnected_subscription", &make_disconnected_subscription_def},
     {"_make_test_action_probe", &make_test_action_probe_def},
 };
 
@@ -114,7 +117,7 @@ bool create_classes() {
         if (!create(entry)) return false;
     for (const auto& entry : kHiddenClasses)
         if (!create(entry)) return false;
-    return true;
+    return fill_event_type(g_classes.EventType);
 }
 
 bool create_exceptions() {

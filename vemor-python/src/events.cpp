@@ -1,0 +1,332 @@
+#include "events.hpp"
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "convert.hpp"
+#include "element.hpp"
+#include "errors.hpp"
+#include "module.hpp"
+
+namespace vemor::python {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kDefaultReceiveSeconds = 5.0;
+constexpr Duration kIterationSlice = std::chrono::milliseconds(100);
+constexpr Duration kWaitForSlice = std::chrono::milliseconds(50);
+
+// ---- Event --------------------------------------------------------------------------------
+
+struct EventValue {
+    Event event;
+    ProviderHandle provider;
+};
+
+const Event& event_of(PyObject* self) { return py::unbox<EventValue>(self).event; }
+
+py::Ref make_py_event(Event event, const ProviderHandle& provider) {
+    return py::make_boxed(classes().Event, EventValue{std::move(event), provider});
+}
+
+bool is_state_change(const Event& e) { return e.kind.type == EventKind::Type::StateChanged; }
+
+py::Ref ev_event_type(PyObject* self) {
+    return py::str(event_kind::to_snake_case(event_of(self).kind.type));
+}
+py::Ref ev_app_name(PyObject* self) { return py::str(event_of(self).app_name); }
+py::Ref ev_app_pid(PyObject* self) { return py::unsigned_integer(event_of(self).app_pid); }
+py::Ref ev_state_flag(PyObject* self) {
+    const Event& e = event_of(self);
+    return is_state_change(e) ? py::str(state_flag::to_snake_case(e.kind.flag)) : py::none();
+}
+py::Ref ev_state_value(PyObject* self) {
+    const Event& e = event_of(self);
+    return is_state_change(e) ? py::boolean(e.kind.value) : py::none();
+}
+// A new Element on every access.
+py::Ref ev_target(PyObject* self) {
+    const EventValue& v = py::unbox<EventValue>(self);
+    if (!v.event.target) return py::none();
+    return make_py_element(*v.event.target, v.provider);
+}
+
+py::Ref ev_repr(PyObject* self) {
+    const Event& e = event_of(self);
+    return py::str(fmt::format("Event(event_type='{}', app_name='{}', app_pid={})",
+                               event_kind::to_snake_case(e.kind.type), e.app_name, e.app_pid));
+}
+
+PyGetSetDef event_getset[] = {
+    py::property<ev_event_type>("event_type", "The event kind's name (see ``EventType``)."),
+    py::property<ev_app_name>("app_name", "Name of the application that sent the event."),
+    py::property<ev_app_pid>("app_pid", "Process id of the application that sent the event."),
+    py::property<ev_state_flag>("state_flag",
+                                "For ``state_changed`` events the state that changed, else None."),
+    py::property<ev_state_value>("state_value",
+                                 "For ``state_changed`` events the state's new value, else None."),
+    py::property<ev_target>("target", "The element the event is about, or None."),
+    {},
+};
+
+PyType_Slot event_slots[] = {
+    {Py_tp_doc, const_cast<char*>("One accessibility event received from a Subscription.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&py::box_dealloc<EventValue>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&py::unaryfunc<ev_repr>)},
+    {Py_tp_str, reinterpret_cast<void*>(&py::unaryfunc<ev_repr>)},
+    {Py_tp_getset, event_getset},
+    {0, nullptr},
+};
+
+PyType_Spec event_type_spec_value = {"vemor.Event", py::basic_size<EventValue>(), 0,
+                                     py::kClassFlags, event_slots};
+
+// ---- EventType ----------------------------------------------------------------------------
+
+struct Nothing {};
+
+PyType_Slot event_type_slots[] = {
+    {Py_tp_doc, const_cast<char*>("The event kinds' names, to compare with Event.event_type.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&py::box_dealloc<Nothing>)},
+    {0, nullptr},
+};
+
+PyType_Spec event_type_type_spec = {"vemor.EventType", py::basic_size<Nothing>(), 0,
+                                    py::kClassFlags, event_type_slots};
+
+// ---- Subscription -------------------------------------------------------------------------
+
+// The open subscription (empty once closed) behind its mutex. Receives that wait hold the
+// mutex only with the interpreter lock released.
+struct SubscriptionState {
+    ProviderHandle provider;
+    std::mutex mutex;
+    std::optional<Subscription> subscription;
+};
+using SubscriptionBox = std::unique_ptr<SubscriptionState>;
+
+SubscriptionState& state_of(PyObject* self) { return *py::unbox<SubscriptionBox>(self); }
+
+// Takes the slot's mutex for a call made with the interpreter lock held. When another thread
+// holds it (a receive waiting for up to its whole time-out) the interpreter lock is released
+// while this thread waits, so other threads and signal handlers keep running.
+std::unique_lock<std::mutex> lock_holding_interpreter(SubscriptionState& s) {
+    std::unique_lock lock(s.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) py::detach([&] { lock.lock(); });
+    return lock;
+}
+
+py::Ref closed() {
+    return py::raise(exceptions().PlatformError, "Subscription is closed");
+}
+
+// `timeout` of recv and wait_for: a number of seconds, 5.0 when left out, None refused.
+std::optional<Duration> receive_timeout(const py::Args& a, std::size_t i) {
+    if (!a[i]) return timeout_from(kDefaultReceiveSeconds);
+    auto seconds = py::to_double(a, i);
+    if (!seconds) return std::nullopt;
+    return timeout_from(*seconds);
+}
+
+// One slice of waiting with the interpreter lock released; none when the slot is closed.
+std::optional<RecvStatus> receive_slice(SubscriptionState& s, Duration slice) {
+    return py::detach([&]() -> std::optional<RecvStatus> {
+        std::lock_guard lock(s.mutex);
+        if (!s.subscription) return std::nullopt;
+        return s.subscription->recv_status(slice);
+    });
+}
+
+py::Ref sub_recv(PyObject* self, const py::Call& call) {
+    py::Args a;
+    if (!a.parse({"recv", {"timeout"}, 0}, call)) return {};
+    auto timeout = receive_timeout(a, 0);
+    if (!timeout) return {};
+    SubscriptionState& s = state_of(self);
+    auto received = py::detach([&]() -> std::optional<Result<Event>> {
+        std::lock_guard lock(s.mutex);
+        if (!s.subscription) return std::nullopt;
+        return s.subscription->recv(*timeout);
+    });
+    if (!received) return closed();
+    if (!*received) return raise(std::move(*received).error());
+    return make_py_event(std::move(**received), s.provider);
+}
+
+py::Ref sub_try_recv(PyObject* self) {
+    SubscriptionState& s = state_of(self);
+    std::optional<Event> event;
+    {
+        auto lock = lock_holding_interpreter(s);
+        if (!s.subscription) return closed();
+        event = s.subscription->try_recv();
+    }
+    if (!event) return py::none();
+    return make_py_event(std::move(*event), s.provider);
+}
+
+py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
+    py::Args a;
+    if (!a.parse({"wait_for", {"predicate", "timeout"}, 1}, call)) return {};
+    const py::Ref predicate = py::Ref::borrow(a[0]);
+    auto timeout = receive_timeout(a, 1);
+    if (!timeout) return {};
+    SubscriptionState& s = state_of(self);
+    const auto start = Clock::now();
+    std::uint64_t rejected = 0;
+    for (;;) {
+        const auto elapsed = std::chrono::duration_cast<Duration>(Clock::now() - start);
+        if (elapsed >= *timeout) {
+            Error error = Error::diagnose(
+                Error::Timeout{elapsed, std::nullopt},
+                Diagnosis{}
+                    .with_condition("event matching predicate")
+                    .with_last_observed(
+                        fmt::format("{} event(s) received, none matched", rejected)));
+            return raise(std::move(error));
+        }
+        auto status = receive_slice(s, std::min<Duration>(*timeout - elapsed, kWaitForSlice));
+        if (!status) return closed();
+        switch (status->kind) {
+            case RecvStatus::Kind::Timeout:
+                if (PyErr_CheckSignals() < 0) return {};
+                continue;
+            case RecvStatus::Kind::Disconnected:
+                return py::raise(exceptions().PlatformError,
+                                 "Subscription event source disconnected before predicate "
+                                 "matched");
+            case RecvStatus::Kind::Event:
+                break;
+        }
+        Event& event = *status->event;
+        py::Ref seen = make_py_event(event, s.provider);
+        if (!seen) return {};
+        py::Ref result =
+            py::Ref::steal(PyObject_CallFunctionObjArgs(predicate.get(), seen.get(), nullptr));
+        if (!result) return {};
+        auto accepted = py::strict_bool(result.get());
+        if (!accepted)
+            return py::raise(PyExc_TypeError,
+                             fmt::format("wait_for() predicate must return bool, not {}",
+                                         py::type_name(result.get())));
+        if (*accepted) return make_py_event(std::move(event), s.provider);
+        ++rejected;
+    }
+}
+
+// Dropping the core subscription stops its event source (joining the platform's observer).
+py::Ref sub_close(PyObject* self) {
+    SubscriptionState& s = state_of(self);
+    auto lock = lock_holding_interpreter(s);
+    s.subscription.reset();
+    return py::none();
+}
+
+py::Ref sub_enter(PyObject* self) { return py::Ref::borrow(self); }
+
+py::Ref sub_exit(PyObject* self, const py::Call& call) {
+    py::Args a;
+    if (!a.parse({"__exit__", {"_exc_type", "_exc_val", "_exc_tb"}, 0}, call)) return {};
+    if (!sub_close(self)) return {};
+    return py::boolean(false);
+}
+
+py::Ref sub_iter(PyObject* self) { return py::Ref::borrow(self); }
+
+// Waits in short slices so that Ctrl-C gets through; a null result without an exception ends
+// the iteration once the source has disconnected.
+py::Ref sub_next(PyObject* self) {
+    SubscriptionState& s = state_of(self);
+    for (;;) {
+        auto status = receive_slice(s, kIterationSlice);
+        if (!status) return closed();
+        switch (status->kind) {
+            case RecvStatus::Kind::Event:
+                return make_py_event(std::move(*status->event), s.provider);
+            case RecvStatus::Kind::Timeout:
+                if (PyErr_CheckSignals() < 0) return {};
+                continue;
+            case RecvStatus::Kind::Disconnected:
+                return {};
+        }
+    }
+}
+
+py::Ref sub_repr(PyObject* self) {
+    SubscriptionState& s = state_of(self);
+    bool open = false;
+    {
+        auto lock = lock_holding_interpreter(s);
+        open = s.subscription.has_value();
+    }
+    return py::str(open ? "Subscription(active)" : "Subscription(closed)");
+}
+
+PyMethodDef subscription_methods[] = {
+    py::method<sub_recv>("recv", "recv($self, timeout=5.0)\n--\n\n"),
+    py::method_noargs<sub_try_recv>("try_recv", "try_recv($self)\n--\n\n"),
+    py::method<sub_wait_for>("wait_for", "wait_for($self, predicate, timeout=5.0)\n--\n\n"),
+    py::method_noargs<sub_close>("close", "close($self)\n--\n\n"),
+    py::method_noargs<sub_enter>("__enter__", "__enter__($self)\n--\n\n"),
+    py::method<sub_exit>("__exit__",
+                         "__exit__($self, _exc_type=None, _exc_val=None, _exc_tb=None)\n--\n\n"),
+    {},
+};
+
+PyType_Slot subscription_slots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "A stream of accessibility events from one application or element.\n\n"
+                    "Receive with ``recv()``, ``try_recv()`` or ``wait_for()``, or iterate; "
+                    "iteration ends when the event source goes away. ``close()`` (or leaving a "
+                    "``with`` block) stops the event source.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&py::box_dealloc<SubscriptionBox>)},
+    {Py_tp_repr, reinterpret_cast<void*>(&py::unaryfunc<sub_repr>)},
+    {Py_tp_str, reinterpret_cast<void*>(&py::unaryfunc<sub_repr>)},
+    {Py_tp_iter, reinterpret_cast<void*>(&py::unaryfunc<sub_iter>)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&py::unaryfunc<sub_next>)},
+    {Py_tp_methods, subscription_methods},
+    {0, nullptr},
+};
+
+PyType_Spec subscription_type_spec = {"vemor.Subscription", py::basic_size<SubscriptionBox>(),
+                                      0, py::kClassFlags, subscription_slots};
+
+}  // namespace
+
+PyType_Spec& event_spec() { return event_type_spec_value; }
+PyType_Spec& event_type_spec() { return event_type_type_spec; }
+PyType_Spec& subscription_spec() { return subscription_type_spec; }
+
+bool fill_event_type(PyObject* type) {
+    for (const auto& entry : event_kind::kNames) {
+        std::string attribute(entry.name);
+        for (char& c : attribute) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        if (!py::set_attr(type, attribute.c_str(), py::str(entry.name))) return false;
+    }
+    return true;
+}
+
+py::Ref make_py_subscription(Subscription subscription, ProviderHandle provider) {
+    auto state = std::make_unique<SubscriptionState>();
+    state->provider = std::move(provider);
+    state->subscription.emplace(std::move(subscription));
+    return py::make_boxed(classes().Subscription, std::move(state));
+}
+
+py::Ref subscribe_to(const ElementData& data, const ProviderHandle& provider) {
+    ElementData copy = data;
+    ProviderHandle handle = provider;
+    auto subscription = py::detach([&] { return handle->subscribe(copy); });
+    if (!subscription) return raise(std::move(subscription).error());
+    return make_py_subscription(std::move(*subscription), std::move(handle));
+}
+
+}  // namespace vemor::python
