@@ -1,0 +1,126 @@
+"""The type stubs and the module cannot drift apart: every public callable's signature (names,
+kinds, defaults) matches its stub, and neither side has a name the other lacks."""
+
+import ast
+import inspect
+import pathlib
+
+import pytest
+
+import vemor
+from vemor import _native
+
+STUB = pathlib.Path(_native.__file__).with_name("_native.pyi")
+
+
+def stub_tree():
+    return ast.parse(STUB.read_text())
+
+
+def default_of(node):
+    if node is None:
+        return inspect.Parameter.empty
+    return ast.literal_eval(node)
+
+
+def stub_params(func, drop_self):
+    """(name, kind, default) of a stub function's parameters."""
+    args = func.args
+    out = []
+    positional = args.posonlyargs + args.args
+    defaults = [None] * (len(positional) - len(args.defaults)) + list(args.defaults)
+    for i, (a, d) in enumerate(zip(positional, defaults)):
+        kind = (inspect.Parameter.POSITIONAL_ONLY if i < len(args.posonlyargs)
+                else inspect.Parameter.POSITIONAL_OR_KEYWORD)
+        out.append((a.arg, kind, default_of(d)))
+    for a, d in zip(args.kwonlyargs, args.kw_defaults):
+        out.append((a.arg, inspect.Parameter.KEYWORD_ONLY, default_of(d)))
+    if drop_self:
+        assert out and out[0][0] == "self", func.name
+        out = out[1:]
+    return out
+
+
+def runtime_params(obj, drop_self):
+    params = list(inspect.signature(obj).parameters.values())
+    if drop_self:
+        params = params[1:]
+    return [(p.name, p.kind, p.default) for p in params]
+
+
+def decorators(func):
+    return {d.id for d in func.decorator_list if isinstance(d, ast.Name)}
+
+
+def public(name):
+    return not name.startswith("__") or name in ("__enter__", "__exit__")
+
+
+def classes_of_stub():
+    return {n.name: n for n in stub_tree().body if isinstance(n, ast.ClassDef)}
+
+
+def runtime_class(name):
+    if name == "TestActionProbe":
+        return type(vemor._make_test_action_probe())
+    return getattr(_native, name)
+
+
+def test_every_module_name_has_a_stub():
+    stub_names = {n.name for n in stub_tree().body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    runtime_names = {n for n in vars(_native) if not n.startswith("__")} | {"TestActionProbe"}
+    assert stub_names == runtime_names
+
+
+def test_module_functions_match_their_stubs():
+    funcs = [n for n in stub_tree().body if isinstance(n, ast.FunctionDef)]
+    assert funcs
+    for func in funcs:
+        assert runtime_params(getattr(_native, func.name), False) == stub_params(func, False), func.name
+
+
+@pytest.mark.parametrize("name", sorted(classes_of_stub()))
+def test_class_matches_its_stub(name):
+    node = classes_of_stub()[name]
+    cls = runtime_class(name)
+    if issubclass(cls, BaseException):
+        assert [b.id for b in node.bases] == [b.__name__ for b in cls.__bases__]
+        return
+    stubbed = {}
+    for item in node.body:
+        if isinstance(item, ast.FunctionDef):
+            stubbed[item.name] = item
+        elif isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
+            stubbed[item.target.id] = item
+    runtime = {n for n in vars(cls) if public(n)}
+    if name == "Subscription":
+        runtime |= {"__iter__", "__next__"}
+    if name == "Rect":
+        runtime |= {"__eq__", "__ne__", "__hash__"}
+    assert set(stubbed) == runtime
+    for attr, item in stubbed.items():
+        raw = inspect.getattr_static(cls, attr)
+        if isinstance(item, ast.AnnAssign):
+            if attr == "__hash__":
+                assert raw is None
+            else:
+                assert isinstance(raw, str), attr
+        elif "property" in decorators(item):
+            assert type(raw).__name__ == "getset_descriptor", attr
+        elif "staticmethod" in decorators(item):
+            assert isinstance(raw, staticmethod), attr
+            assert runtime_params(getattr(cls, attr), False) == stub_params(item, False), attr
+        elif attr in ("__iter__", "__next__", "__eq__", "__ne__"):
+            assert callable(getattr(cls, attr)), attr
+        else:
+            assert type(raw).__name__ == "method_descriptor", attr
+            assert runtime_params(getattr(cls, attr), True) == stub_params(item, True), attr
+
+
+def test_package_exports():
+    assert vemor.__version__ == "0.1.0"
+    assert len(vemor.__all__) == len(set(vemor.__all__)) == 26
+    for name in vemor.__all__:
+        assert getattr(vemor, name) is getattr(_native, name)
+    assert all(not n.startswith("_") for n in vemor.__all__)
+    assert (STUB.parent / "py.typed").exists()
