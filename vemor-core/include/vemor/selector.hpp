@@ -3,8 +3,8 @@
 // against a `SimpleSelector`; the tree search evaluates a whole group over any children function.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
