@@ -22,8 +22,14 @@ def test_test_app_and_its_tree():
     assert app.locator('button[name="Back"]').count() == 1
     with pytest.raises(OverflowError):
         app.tree(-1)
+
+
+@pytest.mark.parametrize("cls", [vemor.App, vemor.ShellSurface, vemor.Event, vemor.EventType,
+                                 vemor.InputSim, vemor.Subscription])
+def test_classes_have_no_constructor(cls):
     with pytest.raises(TypeError):
-        vemor.App()
+        cls()
+    assert cls.__module__ == "vemor"
 
 
 def test_split_application_lists_the_windows_of_every_entry():
