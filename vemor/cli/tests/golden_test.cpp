@@ -154,6 +154,9 @@ TEST_F(Golden, UsageErrors) {
         {{"windows", "--shell", "dock"},
          "usage: vemor windows [--app NAME | --pid PID]; --shell is not supported here — "
          "`vemor shell` lists OS shell surfaces"},
+        // A stray word is reported before --shell.
+        {{"windows", "extra", "--shell", "dock"},
+         "usage: vemor windows [--app NAME | --pid PID]; unexpected argument: extra"},
         {{"windows", "--pid", "-5"}, "invalid --pid value '-5' (expected an integer process id)"},
         {{"tree"}, "specify --app NAME or --pid PID"},
         {{"tree", "--shell", "nope", "--app", "Editor"},
@@ -162,6 +165,10 @@ TEST_F(Golden, UsageErrors) {
         {{"tree", "--shell", "Dock"},
          "unknown shell surface kind: Dock (expected one of: " + kinds + ")"},
         {{"find"},
+         "usage: vemor find SELECTOR [--app NAME | --pid PID | --shell KIND] "
+         "[-o pretty|bounds|center]"},
+        // The selector is required before any lookup.
+        {{"find", "--app", "Nope", "-o", "xml"},
          "usage: vemor find SELECTOR [--app NAME | --pid PID | --shell KIND] "
          "[-o pretty|bounds|center]"},
         {{"find", "button", "--app"}, "--app requires a value"},
@@ -191,6 +198,7 @@ TEST_F(Golden, UsageErrors) {
         {{"move", "--at", "1,x"}, "invalid Y in --at: x"},
         {{"drag", "--to", "1,2"}, "missing --from X,Y"},
         {{"drag", "--from", "1,2"}, "missing --to X,Y"},
+        {{"drag", "--to", "2", "--from", "1,x"}, "invalid Y in --from: x"},
         {{"drag", "--from", "1,2", "--to", "3,4", "--duration-ms", "-1"},
          "invalid --duration-ms value '-1' (expected milliseconds as an integer)"},
         {{"scroll", "--at", "1,2", "--dx", "1.5"},
@@ -198,12 +206,22 @@ TEST_F(Golden, UsageErrors) {
         {{"key"}, "usage: vemor key KEY [--held K,K]"},
         {{"key", "enter"}, "unknown key name: enter"},
         {{"key", "F256"}, "invalid function key: F256"},
+        {{"key", "enter", "--held", "Shift,"}, "unknown key name: enter"},
         {{"key", "\xff"}, "unknown key name: \xff"},
         {{"type"}, "usage: vemor type TEXT"},
         {{"screenshot"}, "missing --out PATH (use - for stdout)"},
         {{"screenshot", "--out", "x.png", "--region", "1,2,3"},
          "--region must be X,Y,W,H (got: 1,2,3)"},
         {{"screenshot", "--out", "x.png", "--region", "1, 2,-3,4"}, "invalid W in --region: -3"},
+        // The region is checked before the legend, the legend's value before where the image
+        // goes, and that before the target.
+        {{"screenshot", "--out", "x.png", "--legend", "json", "--region", "1,2"},
+         "--region must be X,Y,W,H (got: 1,2)"},
+        {{"screenshot", "--out", "-", "--annotate", "button", "--legend", "xml"},
+         "unknown --legend value: xml (expected text|json|none)"},
+        {{"screenshot", "--out", "-", "--annotate", "button", "--legend", "json"},
+         "--out - writes PNG bytes to stdout, and the legend would corrupt them: write the image "
+         "to a file with --out FILE, or drop the legend with --legend none"},
         {{"screenshot", "--out", "x.png", "--legend", "json"},
          "--legend json has nothing to describe: add --annotate SELECTOR, or drop --legend"},
         {{"screenshot", "--out", "x.png", "--annotate", "button", "--legend", "xml"},
@@ -233,6 +251,18 @@ TEST_F(Golden, FailuresExitWithOne) {
     const std::vector<Case> cases = {
         {{"find", "button", "--app", "Nope"}, missing_app},
         {{"tree", "--app", "Nope"}, missing_app},
+        {{"windows", "--app", "Nope"}, missing_app},
+        {{"events", "--app", "Nope"}, missing_app},
+        // The target is resolved before the action name is looked up.
+        {{"action", "Press", "button", "--app", "Nope"}, missing_app},
+        {{"screenshot", "--out", "never.png", "--app", "Nope", "--annotate", "button"},
+         missing_app},
+        {{"key", "A"},
+         "error: Invalid action data: Key::Char('A') is uppercase; use Key::Char('a') with "
+         "Key::Shift held to produce an uppercase letter\n"},
+        // A file that cannot be written: no "wrote" line.
+        {{"screenshot", "--out", "/nonexistent-vemor-dir/x.png"},
+         "error: Platform error (2): save_png: No such file or directory\n"},
         {{"find", "link", "--app", "Editor"}, "error: no elements matched selector: link\n"},
         // The output format is read only once something matched.
         {{"find", "link", "--app", "Editor", "-o", "xml"},

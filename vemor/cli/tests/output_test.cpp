@@ -83,6 +83,13 @@ TEST(OneLineForm, PartsFlagsAndNumbers) {
     ElementData only_min = make(Role::Button);
     only_min.min_value = 3;
 
+    // Shortest round-trip digits, even where a fixed precision would round them away or the
+    // value is far below the exponent threshold.
+    ElementData digits = make(Role::Slider);
+    digits.numeric_value = 0.1 + 0.2;
+    digits.min_value = -0.0;
+    digits.max_value = 5e-324;
+
     struct Case {
         const ElementData& element;
         std::string expected;
@@ -97,6 +104,8 @@ TEST(OneLineForm, PartsFlagsAndNumbers) {
         {partial,
          "window numeric_value=0.5 min=1 max=-2.25 [enabled visible checked=off expanded]"},
         {only_min, "button [enabled visible]"},
+        {digits, "slider numeric_value=0.30000000000000004 min=-0 max=0." + std::string(323, '0') +
+                     "5 [enabled visible]"},
     };
     for (const auto& c : cases) EXPECT_EQ(format_element_oneline(c.element), c.expected);
 }
