@@ -165,11 +165,17 @@ struct ObserverRun {
 
     std::mutex mutex;
     std::condition_variable changed;
-    CFRunLoopRef run_loop = nullptr;  // the thread's loop, once known
+    // The thread's loop, once known; held, so that a stop arriving after the thread ended never
+    // reaches a loop the platform has already freed with its thread.
+    ax::CfRef run_loop;
     bool ready = false;               // the loop is running
     bool cancelled = false;           // the subscriber stopped waiting: never run the loop
     bool ended = false;               // the thread runs the loop no more
 };
+
+CFRunLoopRef loop_of(const ObserverRun& run) {
+    return static_cast<CFRunLoopRef>(const_cast<void*>(run.run_loop.get()));
+}
 
 void mark_ended(ObserverRun& run) {
     {
@@ -186,7 +192,7 @@ void on_loop_entry(CFRunLoopObserverRef, CFRunLoopActivity, void* info) {
     {
         std::lock_guard lock(run->mutex);
         if (run->cancelled) {
-            safe_cf_run_loop_stop(run->run_loop);
+            safe_cf_run_loop_stop(loop_of(*run));
             return;
         }
         run->ready = true;
@@ -205,7 +211,7 @@ void observe(const std::shared_ptr<ObserverRun>& run) noexcept {
             {
                 std::lock_guard lock(run->mutex);
                 cancelled = run->cancelled;
-                run->run_loop = safe_cf_run_loop_get_current();
+                run->run_loop = ax::CfRef::retain(safe_cf_run_loop_get_current());
             }
             if (!cancelled) {
                 auto entry_observer =
@@ -233,7 +239,7 @@ struct ObserverThread {
         CFRunLoopRef loop = nullptr;
         {
             std::lock_guard lock(run->mutex);
-            loop = run->run_loop;
+            loop = loop_of(*run);
         }
         // The loop runs (readiness came from inside it); asking again costs nothing and holds
         // even if a stop were ever lost.

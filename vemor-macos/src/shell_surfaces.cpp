@@ -246,8 +246,9 @@ Result<SurfaceList> MacOSProvider::list_shell_surfaces() const {
     // Every GUI process is asked for its status-item bar at once; the answers are put back in
     // pid order, whichever finished first.
     std::vector<std::optional<Surface>> found(processes.size());
-    macos::parallel_each(processes.size(),
-                         [&](std::size_t i) { found[i] = status_item_surfaces(processes[i]); });
+    VEMOR_TRY_VOID(macos::try_parallel_each(
+        "list_shell_surfaces", processes.size(),
+        [&](std::size_t i) { found[i] = status_item_surfaces(processes[i]); }));
     SurfaceList status_items;
     for (auto& slot : found)
         if (slot) status_items.push_back(std::move(*slot));

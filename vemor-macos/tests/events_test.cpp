@@ -78,6 +78,9 @@ TEST(EventKinds, EachNotificationAndRole) {
         EXPECT_EQ(kinds_text(ax::event_kinds_for(c.notification, c.role, c.target, c.busy)),
                   c.kinds)
             << c.notification << " " << c.role;
+    // Every registered notification stands for at least one event.
+    for (std::string_view n : ax::kObservedNotifications)
+        EXPECT_NE(kinds_text(ax::event_kinds_for(n, "", none, false)), "") << n;
 }
 
 class EventsTest : public DesktopTest {
