@@ -26,6 +26,21 @@ Result<ScreenshotProviderHandle> screenshot_backend() {
     return *cell;
 }
 
+// The selector as a string literal for the hint: in double quotes, with only backslash and
+// double quote escaped, so that every other character (a combining accent, a tab) is pasted back
+// exactly as it was written.
+std::string quoted_literal(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    for (char c : text) {
+        if (c == '\\' || c == '"') out.push_back('\\');
+        out.push_back(c);
+    }
+    out.push_back('"');
+    return out;
+}
+
 Error rootless_group_error(const std::string& selector) {
     return Error::InvalidSelector{
         selector,
@@ -35,7 +50,7 @@ Error rootless_group_error(const std::string& selector) {
                     "while the legend counts across all of them — and `{}:nth(n)` would then "
                     "name a different element than the box beside it. Scope the group, e.g. "
                     "`app.locator({})`",
-                    selector, text::debug_quote(selector))};
+                    selector, quoted_literal(selector))};
 }
 
 Error alternation_error(const std::string& selector) {

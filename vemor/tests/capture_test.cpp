@@ -162,6 +162,17 @@ TEST(ScreenshotAnnotated, UnusableGroupsFailBeforeAnyCapture) {
              "entry carries would count within one application while the legend counts across "
              "all of them — and `[[\"x:nth(n)` would then name a different element than the box "
              "beside it. Scope the group, e.g. `app.locator(\"[[\\\"x\")`"}},
+        // The hint's literal escapes only backslash and double quote: a combining accent and a
+        // tab come back as written.
+        {Locator(scene.mock, std::nullopt, "text[name=\"Cafe\u0301\tx\\\\\"]"),
+         Error::InvalidSelector{
+             "text[name=\"Cafe\u0301\tx\\\\\"]",
+             "annotation groups must be scoped to an application: a rootless locator is resolved "
+             "once per application and the results concatenated, so the `:nth(n)` every legend "
+             "entry carries would count within one application while the legend counts across "
+             "all of them — and `text[name=\"Cafe\u0301\tx\\\\\"]:nth(n)` would then name a "
+             "different element than the box beside it. Scope the group, e.g. "
+             "`app.locator(\"text[name=\\\"Cafe\u0301\tx\\\\\\\\\\\"]\")`"}},
         {scene.app.locator("button, check_box"),
          Error::InvalidSelector{
              "button, check_box",

@@ -14,6 +14,7 @@
 #include "vemor/facade/capture.hpp"
 #include "vemor/facade/providers.hpp"
 #include "vemor/macos/provider.hpp"
+#include "vemor/macos/screenshot.hpp"
 #include "vemor/standin/control.hpp"
 
 namespace vemor::facade {
@@ -139,6 +140,29 @@ TEST(ProviderDeathTest, AFailedCreationIsKeptForTheProcess) {
             auto apps = AppExt::list();
             CHILD_CHECK(!apps && apps.error() == first.error());
             CHILD_CHECK(standin::call_count("AXIsProcessTrusted") == 1);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ProviderDeathTest, AFailedScreenshotProviderIsKeptForTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // No ordinary window on the desktop: the Screen Recording probe fails.
+            auto empty = standin::parse_desktop_json(R"({"base": "empty"})", "empty");
+            CHILD_CHECK(empty.has_value());
+            standin::install_desktop(*empty);
+            auto first = screenshot();
+            CHILD_CHECK(!first && first.error().is<Error::PermissionDenied>());
+            // Granted now, yet every capture of this process keeps the first outcome.
+            standin::reset_to_default_desktop();
+            CHILD_CHECK(MacOSScreenshot::create().has_value());
+            auto region = screenshot_region(Rect{0, 0, 10, 10});
+            CHILD_CHECK(!region && region.error() == first.error());
+            auto annotated = screenshot_annotated(std::nullopt, {});
+            CHILD_CHECK(!annotated && annotated.error() == first.error());
+            CHILD_CHECK(!screenshot() && screenshot().error() == first.error());
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
