@@ -95,6 +95,7 @@ TEST_F(ActionsTest, EachActionDoesWhatTheUserSees) {
          false},
         {kTextEdit, "textedit.size", {{"show_menu"}}, "textedit.size.menu", "AXHidden", false},
         {kSettings, "settings.volume", {{"increment"}}, "settings.volume", "AXValue", 60.0},
+        {kSettings, "settings.volume", {{"decrement"}}, "settings.volume", "AXValue", 40.0},
         {kSettings,
          "settings.volume",
          {{"set_numeric_value", {}, 72.5}},

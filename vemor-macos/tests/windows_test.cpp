@@ -103,6 +103,17 @@ TEST_F(WindowsTest, OperationsDoWhatTheUserSees) {
          [] {
              return holds(kSettings, "settings.window", "AXSize", CGSize{1440, 900});
          }},
+        // Already in full screen with a read-only attribute: confirmed, never written.
+        {"full screen already, read-only",
+         kSettings,
+         "settings.window",
+         [](auto w, auto&, auto&) {
+             sd::set_attribute(w, "AXFullScreen", true);
+             sd::set_settable(w, "AXFullScreen", false);
+         },
+         {"enter_fullscreen"},
+         "ok",
+         [] { return sd::call_count("AXUIElementSetAttributeValue") == 0; }},
         {"full screen from the Dock",
          kNotes,
          "notes.archive",
