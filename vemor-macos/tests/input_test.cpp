@@ -183,31 +183,33 @@ TEST_F(MacOSInputTest, DragsStepEvery16MillisecondsAndEndOnTheTarget) {
         CGEventType down, dragged, up;
     };
     const Case cases[] = {
-        {std::chrono::milliseconds(150), MouseButton::Left, 9, {11, 6}, 1, 6, 2},
-        {Duration::zero(), MouseButton::Left, 1, {100, 50}, 1, 6, 2},
-        {std::chrono::milliseconds(16), MouseButton::Right, 1, {100, 50}, 3, 7, 4},
-        {std::chrono::microseconds(47999), MouseButton::Middle, 2, {50, 25}, 25, 27, 26},
+        {std::chrono::milliseconds(150), MouseButton::Left, 9, {31, 36}, 1, 6, 2},
+        {Duration::zero(), MouseButton::Left, 1, {120, 80}, 1, 6, 2},
+        {std::chrono::milliseconds(16), MouseButton::Right, 1, {120, 80}, 3, 7, 4},
+        {std::chrono::microseconds(47999), MouseButton::Middle, 2, {70, 55}, 25, 27, 26},
     };
+    // Off the origin, so a press made at (0, 0) shows.
+    const Point from{20, 30}, to{120, 80};
     for (const Case& c : cases) {
         sd::clear_posted_events();
         sd::set_pointer_location({700, 700});
         Recorded r;
-        ASSERT_TRUE(r.input.pointer_drag({0, 0}, {100, 50}, c.button, c.duration));
+        ASSERT_TRUE(r.input.pointer_drag(from, to, c.button, c.duration));
         const auto events = sd::posted_events();
         ASSERT_EQ(events.size(), c.steps + 3);
         EXPECT_EQ(events[0].type, kCGEventMouseMoved);
         EXPECT_EQ(events[1].type, c.down);
         // Pressed where the drag starts and released where it ends.
-        EXPECT_EQ(events[1].location.x, 0);
-        EXPECT_EQ(events[1].location.y, 0);
+        EXPECT_EQ(events[1].location.x, from.x);
+        EXPECT_EQ(events[1].location.y, from.y);
         for (std::size_t i = 2; i < c.steps + 2; ++i) EXPECT_EQ(events[i].type, c.dragged);
         EXPECT_EQ(events[2].location.x, c.first.x);
         EXPECT_EQ(events[2].location.y, c.first.y);
-        EXPECT_EQ(events[c.steps + 1].location.x, 100);
-        EXPECT_EQ(events[c.steps + 1].location.y, 50);
+        EXPECT_EQ(events[c.steps + 1].location.x, to.x);
+        EXPECT_EQ(events[c.steps + 1].location.y, to.y);
         EXPECT_EQ(events.back().type, c.up);
-        EXPECT_EQ(events.back().location.x, 100);
-        EXPECT_EQ(events.back().location.y, 50);
+        EXPECT_EQ(events.back().location.x, to.x);
+        EXPECT_EQ(events.back().location.y, to.y);
         EXPECT_EQ(events.back().button_number, static_cast<std::int64_t>(c.button));
         EXPECT_EQ(r.sleeps, std::vector<Duration>(c.steps - 1, std::chrono::milliseconds(16)));
     }

@@ -153,6 +153,15 @@ TEST_F(MacOSScreenshotTest, PixelsShowTheDesktopWhereItsElementsAre) {
     ASSERT_TRUE(region);
     EXPECT_EQ(region->width, save.width * 2);
     EXPECT_EQ(pixel(*region, Point{1, 1}), (Px{64, 128, 230, 255}));
+
+    // On a display that does not start at the desktop's origin, a region is still the desktop
+    // rectangle asked for.
+    sd::set_displays({sd::DisplaySpec{.frame = {{-300, -200}, {1740, 1100}}, .scale = 2.0}});
+    auto moved = provider()->capture_region(save);
+    ASSERT_TRUE(moved) << moved.error().message();
+    EXPECT_EQ(moved->width, save.width * 2);
+    EXPECT_EQ(pixel(*moved, Point{1, 1}), (Px{64, 128, 230, 255}));
+    EXPECT_EQ(moved->desktop_to_image(save.x, save.y), (Point{0, 0}));
 }
 
 }  // namespace
