@@ -106,7 +106,7 @@ bool fast_match(const SimpleSelector& simple, ChildReads& reads, Role mapped,
 struct Node {
     AXElement element;  // released once its children are read, unless it passed a test
     Role role = Role::Unknown;
-    std::optional<std::string> title;  // the parent name of its children, until they are read
+    std::optional<std::string> title;  // a window's: its children's parent name, until read
     std::optional<std::uint32_t> pid;
     std::optional<ElementData> data;  // an application of the desktop, snapshotted already
     std::uint32_t depth = 0;
@@ -153,7 +153,9 @@ std::optional<Examined> examine(const AXElement& child, Role parent_role,
         }
         out.passes[t] = passed ? 1 : 0;
     }
-    out.title = reads.title();
+    // A parent's name matters to the child filter only under a window (its title label is
+    // compared with it), so only a window's title is read for its children.
+    if (out.role == Role::Window) out.title = reads.title();
     return out;
 }
 

@@ -552,6 +552,16 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
     CFIndex converted = 0;
     CFIndex end = range.location + range.length;
     for (CFIndex i = range.location; i < end;) {
+        if (u[i] < 0x80) {  // one byte, as it stands
+            if (buffer != nullptr) {
+                if (used + 1 > maxBufLen) break;
+                buffer[used] = static_cast<UInt8>(u[i]);
+            }
+            ++used;
+            ++converted;
+            ++i;
+            continue;
+        }
         CFIndex n = 1;
         if (u[i] >= 0xD800 && u[i] <= 0xDBFF && i + 1 < end && u[i + 1] >= 0xDC00 &&
             u[i + 1] <= 0xDFFF) {

@@ -917,51 +917,57 @@ Node* resolve(State& s, const ElementObject& e, AXError& err) {
     return n;
 }
 
+// What an application's latency asks of a request: nothing when it answers at once.
+struct AppWait {
+    std::shared_ptr<std::mutex> call_mutex;
+    std::chrono::microseconds latency{0};
+    double timeout = 0;
+};
+
+// Desktop mutex held.
+AppWait app_wait(State& s, const ElementObject& e) {
+    AppState* app = app_of(s, e.pid);
+    if (app == nullptr || app->latency.count() == 0) return {};
+    float t = e.timeout.load();
+    return {app->call_mutex, app->latency,
+            t > 0 ? t : s.global_timeout > 0 ? s.global_timeout : kDefaultMessagingTimeout};
+}
+
 // Sleeps the application's latency, one request at a time per application, outside the
 // desktop mutex. Returns kAXErrorCannotComplete when the request's time-out is shorter.
-AXError wait_for_app(const ElementObject& e) {
-    std::shared_ptr<std::mutex> m;
-    std::chrono::microseconds latency{0};
-    double timeout;
-    {
-        Lock lock(desktop_mutex());
-        State& s = state();
-        AppState* app = app_of(s, e.pid);
-        if (app == nullptr || app->latency.count() == 0) return kAXErrorSuccess;
-        m = app->call_mutex;
-        latency = app->latency;
-        float t = e.timeout.load();
-        timeout = t > 0 ? t : s.global_timeout > 0 ? s.global_timeout : kDefaultMessagingTimeout;
-    }
-    std::lock_guard app_lock(*m);
-    auto limit = std::chrono::duration<double>(timeout);
-    if (latency > limit) {
+AXError wait_for_app(const AppWait& w) {
+    std::lock_guard app_lock(*w.call_mutex);
+    auto limit = std::chrono::duration<double>(w.timeout);
+    if (w.latency > limit) {
         std::this_thread::sleep_for(limit);
         return kAXErrorCannotComplete;
     }
-    std::this_thread::sleep_for(latency);
+    std::this_thread::sleep_for(w.latency);
     return kAXErrorSuccess;
 }
 
 // `local`: the platform answers the call without asking the application (AXUIElementGetPid).
+// The log, the checks and, for an application that answers at once, the answer itself are one
+// hold of the desktop mutex, so that concurrent callers take turns once per request.
 template <class Body>
 AXError ax_request(const char* call, AXUIElementRef element, std::string_view detail, Body&& body,
                    bool local = false) {
     auto* e = cast<ElementObject>(element);
     pid_t pid = e != nullptr ? e->pid : 0;
+    std::unique_lock lock(desktop_mutex());
     log_call(call, detail, pid);
     FaultOutcome f = check_fault(call, detail, pid);
     if (f.code) return *f.code;
     if (e == nullptr) return kAXErrorIllegalArgument;
     if (!local && e->invalidated.load()) return kAXErrorInvalidUIElement;
-    {
-        Lock lock(desktop_mutex());
-        if (!state().trusted) return kAXErrorAPIDisabled;
-        AppState* app = e->system_wide ? nullptr : app_of(state(), e->pid);
-        if (!local && app != nullptr && !app->accessible) return kAXErrorNotImplemented;
+    if (!state().trusted) return kAXErrorAPIDisabled;
+    AppState* app = e->system_wide ? nullptr : app_of(state(), e->pid);
+    if (!local && app != nullptr && !app->accessible) return kAXErrorNotImplemented;
+    if (AppWait w = app_wait(state(), *e); w.call_mutex) {
+        lock.unlock();
+        if (AXError r = wait_for_app(w); r != kAXErrorSuccess) return r;
+        lock.lock();
     }
-    if (AXError w = wait_for_app(*e); w != kAXErrorSuccess) return w;
-    Lock lock(desktop_mutex());
     return body(state(), *e);
 }
 
