@@ -149,6 +149,11 @@ cli::CliResult<Json> parse_message(std::string_view text) {
         return cli::usage_error(fmt::format(
             "invalid JSON on stdin: nesting deeper than {} levels at line 1, column {}",
             kMaxNesting, *column));
+    // The parser would skip a leading byte order mark; it is not JSON, so the line is refused.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        return cli::usage_error(
+            "invalid JSON on stdin: parse error at line 1, column 1: syntax error while parsing "
+            "value - unexpected byte order mark");
     try {
         return Json::parse(text);
     } catch (const Json::exception& e) {

@@ -56,6 +56,7 @@ TEST(ReadMessage, OutcomesByLine) {
         {"{\"a\":\"\xed\xa0\x80\"}\n", "error:Platform error (-1): mcp stdio transport: read stdin: stream did not contain valid UTF-8"},
         {std::string(129, '[') + "\n", "error:usage error: invalid JSON on stdin: nesting deeper than 128 levels at line 1, column 129"},
         {"[\"" + std::string(200, '[') + "\"]\n", "json:[\"" + std::string(200, '[') + "\"]"},
+        {"\xEF\xBB\xBF{\"a\":1}\n", "error:usage error: invalid JSON on stdin: parse error at line 1, column 1: syntax error while parsing value - unexpected byte order mark"},
     };
     for (const Case& c : cases) {
         LineReader reader(chunks({c.input}));
