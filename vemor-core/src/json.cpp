@@ -1,6 +1,8 @@
 #include "vemor/json.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <fmt/format.h>
@@ -10,15 +12,59 @@
 namespace vemor::json {
 namespace {
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// True when some byte of `w` is below `n` (n at most 0x80).
+constexpr bool has_byte_below(std::uint64_t w, std::uint64_t n) {
+    return ((w - kOnes * n) & ~w & kHighs) != 0;
+}
+
+// True when some byte of `w` must be escaped in a JSON string: a control byte, '"' or '\\'.
+constexpr bool needs_escape(std::uint64_t w) {
+    return has_byte_below(w, 0x20) || has_byte_below(w ^ (kOnes * '"'), 1) ||
+           has_byte_below(w ^ (kOnes * '\\'), 1);
+}
+
+std::uint64_t word_at(std::string_view s, std::size_t i) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, sizeof w);
+    return w;
+}
+
+// ASCII text is valid UTF-8 as it stands.
+bool ascii_only(std::string_view s) {
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8)
+        if ((word_at(s, i) & kHighs) != 0) return false;
+    for (; i < s.size(); ++i)
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+    return true;
+}
+
 void write_string(std::string& out, std::string_view s) {
     out += '"';
     std::string_view valid = s;
     std::string repaired;
-    if (!text::is_valid_utf8(s)) {
+    if (!ascii_only(s) && !text::is_valid_utf8(s)) {
         repaired = text::encode_utf8(text::decode_utf8(s));
         valid = repaired;
     }
-    for (unsigned char c : valid) {
+    // Runs of bytes that need no escape are appended whole; they are skipped eight at a time.
+    std::size_t run = 0;
+    std::size_t i = 0;
+    while (i < valid.size()) {
+        if (i + 8 <= valid.size() && !needs_escape(word_at(valid, i))) {
+            i += 8;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(valid[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            ++i;
+            continue;
+        }
+        out.append(valid.data() + run, i - run);
+        run = ++i;
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -27,13 +73,10 @@ void write_string(std::string& out, std::string_view s) {
             case '\t': out += "\\t"; break;
             case '\b': out += "\\b"; break;
             case '\f': out += "\\f"; break;
-            default:
-                if (c < 0x20)
-                    out += fmt::format("\\u{:04x}", c);
-                else
-                    out += static_cast<char>(c);
+            default: out += fmt::format("\\u{:04x}", c); break;
         }
     }
+    out.append(valid.data() + run, valid.size() - run);
     out += '"';
 }
 

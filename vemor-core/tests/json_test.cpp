@@ -2,6 +2,7 @@
 
 #include "vemor/selector.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 namespace vemor {
@@ -20,6 +21,36 @@ TEST(Json, InvalidUtf8IsReplacedAndParseErrorsAreValues) {
     EXPECT_EQ(json::dump(Json("a\xff")), "\"a\xEF\xBF\xBD\"");
     EXPECT_EQ(json::parse("{"), std::nullopt);
     EXPECT_EQ(json::parse(R"({"a":1})"), (Json{{"a", 1}}));
+}
+
+// Text is scanned several bytes at a time: every ASCII byte at every position around those
+// steps, in ASCII text and after a multi-byte character, is written as the one-byte form.
+TEST(Json, EveryAsciiByteIsEscapedWherever) {
+    auto one_byte = [](unsigned char c) -> std::string {
+        switch (c) {
+            case '"': return "\\\"";
+            case '\\': return "\\\\";
+            case '\n': return "\\n";
+            case '\r': return "\\r";
+            case '\t': return "\\t";
+            case '\b': return "\\b";
+            case '\f': return "\\f";
+        }
+        if (c < 0x20) return fmt::format("\\u{:04x}", c);
+        return std::string(1, static_cast<char>(c));
+    };
+    for (std::string_view prefix : {"", "\xC3\xA9"}) {
+        for (std::size_t at = 0; at < 18; ++at) {
+            for (int c = 0; c < 0x80; ++c) {
+                std::string text = std::string(prefix) + std::string(18, 'a');
+                text[prefix.size() + at] = static_cast<char>(c);
+                const std::string expected = "\"" + std::string(prefix) + std::string(at, 'a') +
+                                             one_byte(static_cast<unsigned char>(c)) +
+                                             std::string(17 - at, 'a') + "\"";
+                ASSERT_EQ(json::dump(Json(text)), expected) << "byte " << c << " at " << at;
+            }
+        }
+    }
 }
 
 // Values from outside may nest without bound: the writer must not recurse per level, and the

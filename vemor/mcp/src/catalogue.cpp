@@ -1,6 +1,7 @@
 #include "vemor/mcp/catalogue.hpp"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include <fmt/format.h>
@@ -336,9 +337,20 @@ Json tool_definition(std::string_view name) {
 }
 
 Json list_definitions() {
-    Json out = Json::array();
-    for (std::string_view name : kToolNames) out.push_back(tool_definition(name));
-    return out;
+    // Only the default time-out stated in the `action` description can change between listings,
+    // so the catalogue is built again only when that text differs from the last one built.
+    static std::mutex mutex;
+    static std::string built_for;
+    static Json built;
+    std::string timeout = default_timeout_text();
+    std::lock_guard lock(mutex);
+    if (built.is_null() || timeout != built_for) {
+        Json out = Json::array();
+        for (std::string_view name : kToolNames) out.push_back(tool_definition(name));
+        built = std::move(out);
+        built_for = std::move(timeout);
+    }
+    return built;
 }
 
 }  // namespace vemor::mcp::tools

@@ -1,7 +1,7 @@
 // The tool catalogue of the MCP server: the 16 tool names in listing order, each tool's
 // definition (name, title, description, input schema) and the shared property schemas. The
-// definitions are built afresh on every listing, so the `action` description always states
-// the default time-out in force at that moment.
+// `action` description always states the default time-out in force at the moment of listing;
+// the definitions are built again whenever that text changes.
 #pragma once
 
 #include <array>
