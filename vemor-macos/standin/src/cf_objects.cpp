@@ -1,5 +1,6 @@
 #include "cf_objects.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +59,10 @@ long live_objects() { return g_live.load(); }
 
 // --- UTF conversions --------------------------------------------------------------------------
 
-bool utf8_to_utf16(const std::string& in, std::u16string& out) {
-    out.clear();
+namespace {
+
+// Converts when `out` is given; validates only otherwise.
+bool convert_utf8(const std::string& in, std::u16string* out) {
     std::size_t i = 0;
     const auto* s = reinterpret_cast<const unsigned char*>(in.data());
     while (i < in.size()) {
@@ -67,8 +70,9 @@ bool utf8_to_utf16(const std::string& in, std::u16string& out) {
         char32_t cp;
         std::size_t n;
         if (c < 0x80) {
-            cp = c;
-            n = 1;
+            if (out != nullptr) out->push_back(static_cast<char16_t>(c));
+            ++i;
+            continue;
         } else if ((c & 0xE0) == 0xC0) {
             cp = c & 0x1F;
             n = 2;
@@ -88,16 +92,24 @@ bool utf8_to_utf16(const std::string& in, std::u16string& out) {
         }
         static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
         if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        if (cp >= 0x10000) {
+        if (out != nullptr && cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
+            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else if (out != nullptr) {
+            out->push_back(static_cast<char16_t>(cp));
         }
         i += n;
     }
     return true;
+}
+
+}  // namespace
+
+bool utf8_to_utf16(const std::string& in, std::u16string& out) {
+    out.clear();
+    out.reserve(in.size());
+    return convert_utf8(in, &out);
 }
 
 std::string utf16_to_utf8(const std::u16string& in) {
@@ -119,8 +131,14 @@ std::string utf16_to_utf8(const std::u16string& in) {
 // --- Object classes ------------------------------------------------------------------------
 
 StringObject::StringObject(std::string utf8, bool immortal)
-    : CFObject(kTypeId, immortal), utf8_(std::move(utf8)) {
-    utf8_to_utf16(utf8_, utf16_);
+    : CFObject(kTypeId, immortal),
+      utf8_(std::move(utf8)),
+      ascii_(std::all_of(utf8_.begin(), utf8_.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {}
+
+const std::u16string& StringObject::utf16() const {
+    std::call_once(utf16_once_, [this] { utf8_to_utf16(utf8_, utf16_); });
+    return utf16_;
 }
 
 bool StringObject::equals(const CFObject& other) const {
@@ -475,8 +493,7 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFString
     if (check_fault("CFStringCreateWithCString").null) return nullptr;
     if (encoding != kCFStringEncodingUTF8 && encoding != kCFStringEncodingASCII) return nullptr;
     std::string s(cStr);
-    std::u16string check;
-    if (!utf8_to_utf16(s, check)) return nullptr;
+    if (!convert_utf8(s, nullptr)) return nullptr;
     return make_string(std::move(s));
 }
 
@@ -486,8 +503,7 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex 
     if (check_fault("CFStringCreateWithBytes").null) return nullptr;
     if (encoding != kCFStringEncodingUTF8 && encoding != kCFStringEncodingASCII) return nullptr;
     std::string s(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(numBytes));
-    std::u16string check;
-    if (!utf8_to_utf16(s, check)) return nullptr;
+    if (!convert_utf8(s, nullptr)) return nullptr;
     return make_string(std::move(s));
 }
 
@@ -501,7 +517,7 @@ CFIndex CFStringGetLength(CFStringRef theString) {
     auto* s = cast<StringObject>(theString);
     if (s == nullptr) platform_crash("CFStringGetLength of a non-string");
     check_fault("CFStringGetLength");
-    return static_cast<CFIndex>(s->utf16().size());
+    return static_cast<CFIndex>(s->utf16_length());
 }
 
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) {
@@ -541,6 +557,18 @@ CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding 
     auto* s = cast<StringObject>(theString);
     if (s == nullptr) platform_crash("CFStringGetBytes of a non-string");
     check_fault("CFStringGetBytes");
+    if (s->ascii()) {
+        // One byte per unit, as it stands.
+        const std::string& t = s->utf8();
+        if (!range_fits(range, t.size())) platform_crash("CFStringGetBytes: range out of bounds");
+        CFIndex n = encoding == kCFStringEncodingUTF8 ? range.length : 0;
+        if (buffer != nullptr) {
+            n = std::min(n, std::max<CFIndex>(maxBufLen, 0));
+            std::memcpy(buffer, t.data() + range.location, static_cast<std::size_t>(n));
+        }
+        if (usedBufLen != nullptr) *usedBufLen = n;
+        return n;
+    }
     const std::u16string& u = s->utf16();
     if (!range_fits(range, u.size())) platform_crash("CFStringGetBytes: range out of bounds");
     if (encoding != kCFStringEncodingUTF8) {

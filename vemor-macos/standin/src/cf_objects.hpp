@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,13 +82,20 @@ public:
     static constexpr CFTypeID kTypeId = kTypeIdString;
     StringObject(std::string utf8, bool immortal = false);
     const std::string& utf8() const { return utf8_; }
-    const std::u16string& utf16() const { return utf16_; }
+    // The UTF-16 form, converted on first use: most strings are only ever read as UTF-8.
+    const std::u16string& utf16() const;
+    // The length in UTF-16 units.
+    std::size_t utf16_length() const { return ascii_ ? utf8_.size() : utf16().size(); }
+    // Every byte below 0x80: each UTF-16 unit is the byte at the same index.
+    bool ascii() const { return ascii_; }
     bool equals(const CFObject& other) const override;
     CFHashCode hash() const override;
 
 private:
     std::string utf8_;
-    std::u16string utf16_;
+    bool ascii_;
+    mutable std::once_flag utf16_once_;
+    mutable std::u16string utf16_;
 };
 
 class NumberObject final : public CFObject {

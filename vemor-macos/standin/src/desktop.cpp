@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <thread>
+#include <unordered_set>
 
 namespace vemor::standin {
 
@@ -301,6 +302,15 @@ bool is_window_role(const std::string& r) { return r == "AXWindow"; }
 // Derived attributes: computed from the tree and the focus, not stored. Returns false when the
 // attribute is not derived for this element.
 bool derived(State& s, Node& n, const std::string& name, Value& out) {
+    // Most reads are of stored attributes: only these names can be answered from the tree.
+    static const std::unordered_set<std::string_view> kDerived = {
+        "AXChildren",          "AXVisibleChildren",  "AXParent",
+        "AXWindows",           "AXFocusedWindow",    "AXMainWindow",
+        "AXFocusedUIElement",  "AXFrontmost",        "AXWindow",
+        "AXTopLevelUIElement", "AXCloseButton",      "AXMinimizeButton",
+        "AXZoomButton",        "AXFullScreenButton", "AXMain",
+        "AXSelectedChildren",  "AXMenuBar",          "AXFocused"};
+    if (!kDerived.contains(name)) return false;
     const std::string role = role_of(n);
     const bool app_root = is_app_root(s, n);
     auto refs = [&](const std::function<bool(Node&)>& keep) {
@@ -944,6 +954,11 @@ AXError wait_for_app(const AppWait& w) {
     }
     std::this_thread::sleep_for(w.latency);
     return kAXErrorSuccess;
+}
+
+// The call log's detail for an attribute or action name that may be missing.
+std::string_view text_or_empty(const std::string* text) {
+    return text != nullptr ? std::string_view(*text) : std::string_view();
 }
 
 // `local`: the platform answers the call without asking the application (AXUIElementGetPid).
@@ -1874,7 +1889,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
                                       CFTypeRef* value) {
     if (value != nullptr) *value = nullptr;
     const std::string* name = string_text(attribute);
-    return ax_request("AXUIElementCopyAttributeValue", element, name ? *name : std::string(),
+    return ax_request("AXUIElementCopyAttributeValue", element, text_or_empty(name),
                       [&](State& s, const ElementObject& e) -> AXError {
                           if (value == nullptr || name == nullptr) return kAXErrorIllegalArgument;
                           Value v;
@@ -1923,7 +1938,7 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
                                        Boolean* settable) {
     if (settable != nullptr) *settable = false;
     const std::string* name = string_text(attribute);
-    return ax_request("AXUIElementIsAttributeSettable", element, name ? *name : std::string(),
+    return ax_request("AXUIElementIsAttributeSettable", element, text_or_empty(name),
                       [&](State& s, const ElementObject& e) -> AXError {
                           if (settable == nullptr || name == nullptr) {
                               return kAXErrorIllegalArgument;
@@ -1941,7 +1956,7 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value) {
     const std::string* name = string_text(attribute);
-    return ax_request("AXUIElementSetAttributeValue", element, name ? *name : std::string(),
+    return ax_request("AXUIElementSetAttributeValue", element, text_or_empty(name),
                       [&](State& s, const ElementObject& e) -> AXError {
                           if (name == nullptr || value == nullptr) return kAXErrorIllegalArgument;
                           if (e.system_wide) return kAXErrorAttributeUnsupported;
@@ -1972,7 +1987,7 @@ AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
 
 AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
     const std::string* name = string_text(action);
-    return ax_request("AXUIElementPerformAction", element, name ? *name : std::string(),
+    return ax_request("AXUIElementPerformAction", element, text_or_empty(name),
                       [&](State& s, const ElementObject& e) -> AXError {
                           if (name == nullptr) return kAXErrorIllegalArgument;
                           if (e.system_wide) return kAXErrorActionUnsupported;
@@ -2048,7 +2063,7 @@ AXError AXObserverAddNotification(AXObserverRef observer, AXUIElementRef element
                                   CFStringRef notification, void* refcon) {
     const std::string* name = string_text(notification);
     auto* obs = cast<ObserverObject>(observer);
-    return ax_request("AXObserverAddNotification", element, name ? *name : std::string(),
+    return ax_request("AXObserverAddNotification", element, text_or_empty(name),
                       [&](State& s, const ElementObject& e) -> AXError {
                           if (obs == nullptr) return kAXErrorInvalidUIElementObserver;
                           if (name == nullptr) return kAXErrorIllegalArgument;
@@ -2070,7 +2085,7 @@ AXError AXObserverRemoveNotification(AXObserverRef observer, AXUIElementRef elem
                                      CFStringRef notification) {
     const std::string* name = string_text(notification);
     auto* obs = cast<ObserverObject>(observer);
-    return ax_request("AXObserverRemoveNotification", element, name ? *name : std::string(),
+    return ax_request("AXObserverRemoveNotification", element, text_or_empty(name),
                       [&](State& s, const ElementObject& e) -> AXError {
                           if (obs == nullptr) return kAXErrorInvalidUIElementObserver;
                           if (name == nullptr) return kAXErrorIllegalArgument;
