@@ -1162,11 +1162,14 @@ CFArrayRef copy_window_list(CGWindowListOption option) {
         add(kCGWindowOwnerName, to_cf(s, e.spec.owner_name));
         add(kCGWindowLayer, to_cf(s, e.spec.layer));
         if (name) add(kCGWindowName, make_string(*name));
+        // Constant keys, looked up once.
+        static const CFStringRef kX = CFSTR("X"), kY = CFSTR("Y"), kWidth = CFSTR("Width"),
+                                 kHeight = CFSTR("Height");
         std::vector<std::pair<CFTypeRef, CFTypeRef>> b = {
-            {CFSTR("X"), make_number(bounds.origin.x)},
-            {CFSTR("Y"), make_number(bounds.origin.y)},
-            {CFSTR("Width"), make_number(bounds.size.width)},
-            {CFSTR("Height"), make_number(bounds.size.height)}};
+            {kX, make_number(bounds.origin.x)},
+            {kY, make_number(bounds.origin.y)},
+            {kWidth, make_number(bounds.size.width)},
+            {kHeight, make_number(bounds.size.height)}};
         add(kCGWindowBounds, make_dictionary(std::move(b)));
         add(kCGWindowIsOnscreen, boolean_of(on_screen));
         entries.push_back(make_dictionary(std::move(d)));
