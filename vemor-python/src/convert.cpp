@@ -66,13 +66,16 @@ std::optional<std::vector<Key>> parse_keys(const py::Args& args, std::size_t i) 
     std::vector<Key> keys;
     if (!args.present(i)) return keys;
     PyObject* names = args[i];
-    if (!PyList_Check(names) && !PyTuple_Check(names)) {
+    // Any sequence of names (a list, a tuple, a deque, ...), but a str is not read as a list of
+    // its characters.
+    if (PyUnicode_Check(names) || !PySequence_Check(names)) {
         py::raise(PyExc_TypeError,
                   fmt::format("{}() argument '{}' must be a list of str, not {}", args.function(),
                               args.name(i), py::type_name(names)));
         return std::nullopt;
     }
     const Py_ssize_t n = PySequence_Size(names);
+    if (n < 0) return std::nullopt;
     for (Py_ssize_t k = 0; k < n; ++k) {
         py::Ref item = py::Ref::steal(PySequence_GetItem(names, k));
         if (!item) return std::nullopt;

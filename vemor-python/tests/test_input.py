@@ -1,6 +1,8 @@
 """InputSim: every conversion fails before anything is sent, and clicks reach the simulated
 desktop."""
 
+import collections
+
 import pytest
 
 import vemor
@@ -28,6 +30,9 @@ def test_refusals(sim):
         (lambda: sim.right_click(unbounded), ValueError, "Element has no bounds"),
         (lambda: sim.chord("a", held="Shift"), TypeError, "Can't extract `str` to `Vec`"),
         (lambda: sim.click((1, 2), held="Shift"), TypeError, "Can't extract `str` to `Vec`"),
+        # Any sequence of names is read name by name.
+        (lambda: sim.drag((1, 2), (3, 4), held=collections.deque(["Shift", "Nope"])),
+         ValueError, "Unknown key name: Nope"),
         (lambda: sim.mouse_down("Left"), ValueError,
          'Unknown mouse button: Left. Expected "left", "right", or "middle"'),
         (lambda: sim.press("Nope"), ValueError, "Unknown key name: Nope"),
