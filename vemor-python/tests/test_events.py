@@ -1,6 +1,8 @@
 """Subscriptions and events: the disconnected hook, closing, time-outs, and events from the
 simulated desktop."""
 
+import os
+import signal
 import threading
 
 import pytest
@@ -153,3 +155,46 @@ def test_try_recv_from_another_thread_lets_the_interpreter_run(textedit, bold):
     assert results["recv"] == "value_changed"
     assert results["try_recv"] is None or isinstance(results["try_recv"], vemor.Event)
     sub.close()
+
+
+class Interrupted(Exception):
+    pass
+
+
+def test_a_signal_handler_interrupts_iteration_and_wait_for(textedit):
+    """Receives that wait without end let a raising signal handler (Ctrl-C's, for one) through
+    between their slices; the subscription stays open."""
+    sub = textedit.subscribe()
+    armed = threading.Event()
+
+    def handler(signum, frame):
+        if armed.is_set():
+            raise Interrupted()
+
+    previous = signal.signal(signal.SIGUSR1, handler)
+    try:
+        for wait in (lambda: [None for _ in sub],
+                     lambda: sub.wait_for(lambda e: False, timeout=600)):
+            done = threading.Event()
+
+            def keep_signalling():
+                for _ in range(200):  # gives up after about ten seconds
+                    if done.wait(0.05):
+                        return
+                    os.kill(os.getpid(), signal.SIGUSR1)
+                sub.close()  # a receive deaf to signals fails instead of hanging the run
+
+            helper = threading.Thread(target=keep_signalling)
+            helper.start()
+            try:
+                with pytest.raises(Interrupted):
+                    armed.set()
+                    wait()
+            finally:
+                armed.clear()
+                done.set()
+                helper.join()
+            assert repr(sub) == "Subscription(active)"
+    finally:
+        signal.signal(signal.SIGUSR1, previous)
+        sub.close()
