@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "actions.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "events.hpp"
@@ -115,106 +116,9 @@ py::Ref el_parent(PyObject* self) {
     return make_py_element(std::move(**parent), e.provider());
 }
 
-py::Ref el_tree(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"tree", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    Element e = element_of(self);
-    auto node = py::detach([&] { return e.tree(*depth); });
-    if (!node) return raise(std::move(node).error());
-    return tree_node_to_py(*node);
-}
-
-py::Ref el_dump(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"dump", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    Element e = element_of(self);
-    auto text = py::detach([&] { return e.dump(*depth); });
-    if (!text) return raise(std::move(text).error());
-    return py::str(*text);
-}
-
 py::Ref el_subscribe(PyObject* self) {
     const Element& e = element_of(self);
     return subscribe_to(e.data(), e.provider());
-}
-
-// ---- Actions ------------------------------------------------------------------------------
-
-py::Ref done(Result<void> r) {
-    if (!r) return raise(std::move(r).error());
-    return py::none();
-}
-
-template <Result<void> (Element::*Op)() const>
-py::Ref el_action(PyObject* self) {
-    Element e = element_of(self);
-    return done(py::detach([&] { return (e.*Op)(); }));
-}
-
-template <Result<void> (Element::*Op)(std::string_view) const>
-py::Ref el_text_action(PyObject* self, const py::Call& call, const char* name, const char* arg) {
-    py::Args a;
-    if (!a.parse({name, {arg}, 1}, call)) return {};
-    auto text = py::to_string(a, 0);
-    if (!text) return {};
-    Element e = element_of(self);
-    return done(py::detach([&] { return (e.*Op)(*text); }));
-}
-
-py::Ref el_set_value(PyObject* self, const py::Call& call) {
-    return el_text_action<&Element::set_value>(self, call, "set_value", "value");
-}
-py::Ref el_type_text(PyObject* self, const py::Call& call) {
-    return el_text_action<&Element::type_text>(self, call, "type_text", "text");
-}
-py::Ref el_perform_action(PyObject* self, const py::Call& call) {
-    return el_text_action<&Element::perform_action>(self, call, "perform_action", "action");
-}
-
-py::Ref el_set_numeric_value(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"set_numeric_value", {"value"}, 1}, call)) return {};
-    auto value = py::to_double(a, 0);
-    if (!value) return {};
-    Element e = element_of(self);
-    return done(py::detach([&] { return e.set_numeric_value(*value); }));
-}
-
-py::Ref el_select_text(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"select_text", {"start", "end"}, 2}, call)) return {};
-    auto start = py::to_int<std::uint32_t>(a, 0);
-    if (!start) return {};
-    auto end = py::to_int<std::uint32_t>(a, 1);
-    if (!end) return {};
-    Element e = element_of(self);
-    return done(py::detach([&] { return e.select_text(*start, *end); }));
-}
-
-py::Ref el_move_to(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"move_to", {"x", "y"}, 2}, call)) return {};
-    auto x = py::to_int<std::int32_t>(a, 0);
-    if (!x) return {};
-    auto y = py::to_int<std::int32_t>(a, 1);
-    if (!y) return {};
-    Element e = element_of(self);
-    return done(py::detach([&] { return e.move_to(*x, *y); }));
-}
-
-py::Ref el_resize_to(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"resize_to", {"width", "height"}, 2}, call)) return {};
-    auto width = py::to_int<std::uint32_t>(a, 0);
-    if (!width) return {};
-    auto height = py::to_int<std::uint32_t>(a, 1);
-    if (!height) return {};
-    Element e = element_of(self);
-    return done(py::detach([&] { return e.resize_to(*width, *height); }));
 }
 
 // ---- Tables -------------------------------------------------------------------------------
@@ -226,14 +130,14 @@ PyMethodDef element_methods[] = {
     py::method_noargs<el_parent>(
         "parent",
         "parent($self)\n--\n\nGet parent element (lazy — each call queries the provider)."),
-    py::method<el_tree>(
+    py::method<actions::tree<Element>>(
         "tree",
         "tree($self, max_depth=None)\n--\n\n"
         "Capture the subtree rooted at this element as a recursive dict snapshot.\n\n"
         "Each dict has the keys ``role``, ``name``, ``value`` and ``children`` (a list of\n"
         "dicts of the same shape). ``max_depth`` limits the traversal: 0 gives only this\n"
         "node, 1 the node and its direct children, ``None`` the full subtree."),
-    py::method<el_dump>(
+    py::method<actions::dump<Element>>(
         "dump",
         "dump($self, max_depth=None)\n--\n\n"
         "Render the subtree rooted at this element as an indented string.\n\n"
@@ -243,73 +147,74 @@ PyMethodDef element_methods[] = {
         "subscribe",
         "subscribe($self)\n--\n\n"
         "Subscribe to accessibility events for this element (typically an app)."),
-    py::method_noargs<el_action<&Element::press>>("press",
-                                                  "press($self)\n--\n\nClick / invoke this element."),
-    py::method_noargs<el_action<&Element::focus>>(
+    py::method_noargs<actions::no_argument<Element, &Element::press>>(
+        "press", "press($self)\n--\n\nClick / invoke this element."),
+    py::method_noargs<actions::no_argument<Element, &Element::focus>>(
         "focus", "focus($self)\n--\n\nMove keyboard focus to this element."),
-    py::method_noargs<el_action<&Element::blur>>(
+    py::method_noargs<actions::no_argument<Element, &Element::blur>>(
         "blur", "blur($self)\n--\n\nRemove keyboard focus from this element."),
-    py::method_noargs<el_action<&Element::toggle>>(
+    py::method_noargs<actions::no_argument<Element, &Element::toggle>>(
         "toggle", "toggle($self)\n--\n\nToggle this element's checked state."),
-    py::method_noargs<el_action<&Element::expand>>(
+    py::method_noargs<actions::no_argument<Element, &Element::expand>>(
         "expand", "expand($self)\n--\n\nExpand this element (e.g. tree node, combo box)."),
-    py::method_noargs<el_action<&Element::collapse>>(
+    py::method_noargs<actions::no_argument<Element, &Element::collapse>>(
         "collapse", "collapse($self)\n--\n\nCollapse this element."),
-    py::method_noargs<el_action<&Element::select>>(
+    py::method_noargs<actions::no_argument<Element, &Element::select>>(
         "select", "select($self)\n--\n\nSelect this element (e.g. list item, tab)."),
-    py::method_noargs<el_action<&Element::show_menu>>(
+    py::method_noargs<actions::no_argument<Element, &Element::show_menu>>(
         "show_menu", "show_menu($self)\n--\n\nShow this element's context menu."),
-    py::method_noargs<el_action<&Element::scroll_into_view>>(
+    py::method_noargs<actions::no_argument<Element, &Element::scroll_into_view>>(
         "scroll_into_view", "scroll_into_view($self)\n--\n\nScroll this element into view."),
-    py::method_noargs<el_action<&Element::increment>>(
+    py::method_noargs<actions::no_argument<Element, &Element::increment>>(
         "increment",
         "increment($self)\n--\n\nIncrement this element's value (e.g. slider, spinner)."),
-    py::method_noargs<el_action<&Element::decrement>>(
+    py::method_noargs<actions::no_argument<Element, &Element::decrement>>(
         "decrement", "decrement($self)\n--\n\nDecrement this element's value."),
-    py::method<el_set_value>("set_value",
-                             "set_value($self, value)\n--\n\nReplace this element's text value."),
-    py::method<el_set_numeric_value>(
+    py::method<actions::set_value<Element>>(
+        "set_value", "set_value($self, value)\n--\n\nReplace this element's text value."),
+    py::method<actions::set_numeric_value<Element>>(
         "set_numeric_value",
         "set_numeric_value($self, value)\n--\n\nSet this element's numeric value."),
-    py::method<el_type_text>(
+    py::method<actions::type_text<Element>>(
         "type_text", "type_text($self, text)\n--\n\nInsert text at the current cursor position."),
-    py::method<el_select_text>("select_text",
-                               "select_text($self, start, end)\n--\n\n"
-                               "Select the text range from `start` to `end` (0-based character "
-                               "offsets)."),
-    py::method<el_perform_action>(
+    py::method<actions::select_text<Element>>(
+        "select_text",
+        "select_text($self, start, end)\n--\n\n"
+        "Select the text range from `start` to `end` (0-based character "
+        "offsets)."),
+    py::method<actions::perform_action<Element>>(
         "perform_action",
         "perform_action($self, action)\n--\n\nPerform an action by its ``snake_case`` name."),
-    py::method_noargs<el_action<&Element::activate>>(
+    py::method_noargs<actions::no_argument<Element, &Element::activate>>(
         "activate",
         "activate($self)\n--\n\n"
         "Activate this window: bring it to the foreground and give it focus."),
-    py::method_noargs<el_action<&Element::minimize>>("minimize",
-                                                     "minimize($self)\n--\n\nMinimize this window."),
-    py::method_noargs<el_action<&Element::maximize>>(
+    py::method_noargs<actions::no_argument<Element, &Element::minimize>>(
+        "minimize", "minimize($self)\n--\n\nMinimize this window."),
+    py::method_noargs<actions::no_argument<Element, &Element::maximize>>(
         "maximize",
         "maximize($self)\n--\n\nMaximize this window.\n\n"
         "Distinct from ``enter_fullscreen``: this drives the platform's maximized state,\n"
         "not native fullscreen. Raises ``ActionNotSupportedError`` on a platform without\n"
         "an accessible maximize (macOS exposes no readable or writable zoom state)."),
-    py::method_noargs<el_action<&Element::enter_fullscreen>>(
+    py::method_noargs<actions::no_argument<Element, &Element::enter_fullscreen>>(
         "enter_fullscreen",
         "enter_fullscreen($self)\n--\n\n"
         "Put this window in native fullscreen (macOS ``AXFullScreen``).\n\n"
         "Distinct from ``maximize``; ``restore`` leaves fullscreen. Raises\n"
         "``ActionNotSupportedError`` on platforms with no fullscreen\n"
         "accessibility API (Windows/Linux)."),
-    py::method_noargs<el_action<&Element::restore>>(
+    py::method_noargs<actions::no_argument<Element, &Element::restore>>(
         "restore",
         "restore($self)\n--\n\nRestore this window to its normal state (from\n"
         "minimized/maximized/fullscreen)."),
-    py::method_noargs<el_action<&Element::close>>("close",
-                                                  "close($self)\n--\n\nClose this window."),
-    py::method<el_move_to>(
+    py::method_noargs<actions::no_argument<Element, &Element::close>>(
+        "close", "close($self)\n--\n\nClose this window."),
+    py::method<actions::move_to<Element>>(
         "move_to",
         "move_to($self, x, y)\n--\n\n"
         "Move this window in desktop coordinates (physical pixels on Windows)."),
-    py::method<el_resize_to>(
+    py::method<actions::resize_to<Element>>(
         "resize_to",
         "resize_to($self, width, height)\n--\n\n"
         "Resize this window in desktop units (physical pixels on Windows).\n\n"

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "actions.hpp"
 #include "convert.hpp"
 #include "element.hpp"
 #include "errors.hpp"
@@ -95,103 +96,6 @@ py::Ref loc_elements(PyObject* self) {
     return py::list(std::move(items));
 }
 
-py::Ref loc_tree(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"tree", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    Locator l = locator_of(self);
-    auto node = py::detach([&] { return l.tree(*depth); });
-    if (!node) return raise(std::move(node).error());
-    return tree_node_to_py(*node);
-}
-
-py::Ref loc_dump(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"dump", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    Locator l = locator_of(self);
-    auto text = py::detach([&] { return l.dump(*depth); });
-    if (!text) return raise(std::move(text).error());
-    return py::str(*text);
-}
-
-// ---- Actions ------------------------------------------------------------------------------
-
-py::Ref done(Result<void> r) {
-    if (!r) return raise(std::move(r).error());
-    return py::none();
-}
-
-template <Result<void> (Locator::*Op)() const>
-py::Ref loc_action(PyObject* self) {
-    Locator l = locator_of(self);
-    return done(py::detach([&] { return (l.*Op)(); }));
-}
-
-template <Result<void> (Locator::*Op)(std::string_view) const>
-py::Ref loc_text_action(PyObject* self, const py::Call& call, const char* name, const char* arg) {
-    py::Args a;
-    if (!a.parse({name, {arg}, 1}, call)) return {};
-    auto text = py::to_string(a, 0);
-    if (!text) return {};
-    Locator l = locator_of(self);
-    return done(py::detach([&] { return (l.*Op)(*text); }));
-}
-
-py::Ref loc_set_value(PyObject* self, const py::Call& call) {
-    return loc_text_action<&Locator::set_value>(self, call, "set_value", "value");
-}
-py::Ref loc_type_text(PyObject* self, const py::Call& call) {
-    return loc_text_action<&Locator::type_text>(self, call, "type_text", "text");
-}
-py::Ref loc_perform_action(PyObject* self, const py::Call& call) {
-    return loc_text_action<&Locator::perform_action>(self, call, "perform_action", "action");
-}
-
-py::Ref loc_set_numeric_value(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"set_numeric_value", {"value"}, 1}, call)) return {};
-    auto value = py::to_double(a, 0);
-    if (!value) return {};
-    Locator l = locator_of(self);
-    return done(py::detach([&] { return l.set_numeric_value(*value); }));
-}
-
-py::Ref loc_select_text(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"select_text", {"start", "end"}, 2}, call)) return {};
-    auto start = py::to_int<std::uint32_t>(a, 0);
-    if (!start) return {};
-    auto end = py::to_int<std::uint32_t>(a, 1);
-    if (!end) return {};
-    Locator l = locator_of(self);
-    return done(py::detach([&] { return l.select_text(*start, *end); }));
-}
-
-py::Ref loc_move_to(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"move_to", {"x", "y"}, 2}, call)) return {};
-    auto x = py::to_int<std::int32_t>(a, 0);
-    if (!x) return {};
-    auto y = py::to_int<std::int32_t>(a, 1);
-    if (!y) return {};
-    Locator l = locator_of(self);
-    return done(py::detach([&] { return l.move_to(*x, *y); }));
-}
-
-py::Ref loc_resize_to(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"resize_to", {"width", "height"}, 2}, call)) return {};
-    auto width = py::to_int<std::uint32_t>(a, 0);
-    if (!width) return {};
-    auto height = py::to_int<std::uint32_t>(a, 1);
-    if (!height) return {};
-    Locator l = locator_of(self);
-    return done(py::detach([&] { return l.resize_to(*width, *height); }));
-}
-
 // ---- Waits --------------------------------------------------------------------------------
 
 template <Result<Element> (Locator::*Wait)(Duration) const>
@@ -211,7 +115,7 @@ py::Ref loc_wait_gone(PyObject* self, const py::Call& call, const char* name) {
     auto timeout = timeout_argument(a, 0);
     if (!timeout) return {};
     Locator l = locator_of(self);
-    return done(py::detach([&] { return (l.*Wait)(*timeout); }));
+    return actions::done(py::detach([&] { return (l.*Wait)(*timeout); }));
 }
 
 py::Ref loc_wait_visible(PyObject* self, const py::Call& call) {
@@ -317,42 +221,53 @@ PyMethodDef locator_methods[] = {
     py::method_noargs<loc_count>("count", "count($self)\n--\n\n"),
     py::method_noargs<loc_element>("element", "element($self)\n--\n\n"),
     py::method_noargs<loc_elements>("elements", "elements($self)\n--\n\n"),
-    py::method<loc_tree>("tree", kTreeDoc),
-    py::method<loc_dump>("dump", kDumpDoc),
-    py::method_noargs<loc_action<&Locator::press>>("press", "press($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::focus>>("focus", "focus($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::blur>>("blur", "blur($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::toggle>>("toggle", "toggle($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::expand>>("expand", "expand($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::collapse>>("collapse", "collapse($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::select>>("select", "select($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::show_menu>>("show_menu", "show_menu($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::scroll_into_view>>("scroll_into_view",
-                                                              "scroll_into_view($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::increment>>("increment", "increment($self)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::decrement>>("decrement", "decrement($self)\n--\n\n"),
-    py::method<loc_set_value>("set_value", "set_value($self, value)\n--\n\n"),
-    py::method<loc_set_numeric_value>("set_numeric_value",
-                                      "set_numeric_value($self, value)\n--\n\n"),
-    py::method<loc_type_text>("type_text", "type_text($self, text)\n--\n\n"),
-    py::method<loc_select_text>("select_text", "select_text($self, start, end)\n--\n\n"),
-    py::method<loc_perform_action>("perform_action", "perform_action($self, action)\n--\n\n"),
-    py::method_noargs<loc_action<&Locator::activate>>(
+    py::method<actions::tree<Locator>>("tree", kTreeDoc),
+    py::method<actions::dump<Locator>>("dump", kDumpDoc),
+    py::method_noargs<actions::no_argument<Locator, &Locator::press>>("press",
+                                                                      "press($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::focus>>("focus",
+                                                                      "focus($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::blur>>("blur", "blur($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::toggle>>("toggle",
+                                                                       "toggle($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::expand>>("expand",
+                                                                       "expand($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::collapse>>("collapse",
+                                                                         "collapse($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::select>>("select",
+                                                                       "select($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::show_menu>>(
+        "show_menu", "show_menu($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::scroll_into_view>>(
+        "scroll_into_view", "scroll_into_view($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::increment>>(
+        "increment", "increment($self)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::decrement>>(
+        "decrement", "decrement($self)\n--\n\n"),
+    py::method<actions::set_value<Locator>>("set_value", "set_value($self, value)\n--\n\n"),
+    py::method<actions::set_numeric_value<Locator>>("set_numeric_value",
+                                                    "set_numeric_value($self, value)\n--\n\n"),
+    py::method<actions::type_text<Locator>>("type_text", "type_text($self, text)\n--\n\n"),
+    py::method<actions::select_text<Locator>>("select_text",
+                                              "select_text($self, start, end)\n--\n\n"),
+    py::method<actions::perform_action<Locator>>("perform_action",
+                                                 "perform_action($self, action)\n--\n\n"),
+    py::method_noargs<actions::no_argument<Locator, &Locator::activate>>(
         "activate",
         "activate($self)\n--\n\n"
         "Activate the matched window: bring it to the foreground and give it\nfocus."),
-    py::method_noargs<loc_action<&Locator::minimize>>(
+    py::method_noargs<actions::no_argument<Locator, &Locator::minimize>>(
         "minimize", "minimize($self)\n--\n\nMinimize the matched window."),
-    py::method_noargs<loc_action<&Locator::maximize>>(
+    py::method_noargs<actions::no_argument<Locator, &Locator::maximize>>(
         "maximize",
         "maximize($self)\n--\n\nMaximize the matched window.\n\n"
         "Distinct from ``enter_fullscreen``: this drives the platform's maximized\n"
         "state, not native fullscreen."),
-    py::method_noargs<loc_action<&Locator::enter_fullscreen>>(
+    py::method_noargs<actions::no_argument<Locator, &Locator::enter_fullscreen>>(
         "enter_fullscreen",
         "enter_fullscreen($self)\n--\n\nPut the matched window in native fullscreen.\n\n"
         "Distinct from ``maximize``; ``restore`` leaves fullscreen."),
-    py::method_noargs<loc_action<&Locator::restore>>(
+    py::method_noargs<actions::no_argument<Locator, &Locator::restore>>(
         "restore",
         "restore($self)\n--\n\n"
         "Restore the matched window to its normal state (from minimized,\n"
@@ -360,13 +275,14 @@ PyMethodDef locator_methods[] = {
         "The inverse of ``minimize``, ``maximize`` and ``enter_fullscreen``: it clears\n"
         "every special state the platform can clear. There is no separate method to\n"
         "leave fullscreen, because leaving fullscreen is the same absolute state write."),
-    py::method_noargs<loc_action<&Locator::close>>("close",
-                                                   "close($self)\n--\n\nClose the matched window."),
-    py::method<loc_move_to>("move_to",
-                            "move_to($self, x, y)\n--\n\n"
-                            "Move the matched window to the given desktop coordinates\n"
-                            "(top-left origin)."),
-    py::method<loc_resize_to>(
+    py::method_noargs<actions::no_argument<Locator, &Locator::close>>(
+        "close", "close($self)\n--\n\nClose the matched window."),
+    py::method<actions::move_to<Locator>>(
+        "move_to",
+        "move_to($self, x, y)\n--\n\n"
+        "Move the matched window to the given desktop coordinates\n"
+        "(top-left origin)."),
+    py::method<actions::resize_to<Locator>>(
         "resize_to",
         "resize_to($self, width, height)\n--\n\n"
         "Resize the matched window to the given desktop dimensions.\n\n"
@@ -380,8 +296,7 @@ PyMethodDef locator_methods[] = {
     py::method<loc_wait_hidden>("wait_hidden", "wait_hidden($self, timeout=None)\n--\n\n"),
     py::method<loc_wait_disabled>("wait_disabled", "wait_disabled($self, timeout=None)\n--\n\n"),
     py::method<loc_wait_focused>("wait_focused", "wait_focused($self, timeout=None)\n--\n\n"),
-    py::method<loc_wait_unfocused>("wait_unfocused",
-                                   "wait_unfocused($self, timeout=None)\n--\n\n"),
+    py::method<loc_wait_unfocused>("wait_unfocused", "wait_unfocused($self, timeout=None)\n--\n\n"),
     py::method<loc_wait_until>("wait_until", kWaitUntilDoc),
     {},
 };

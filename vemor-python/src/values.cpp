@@ -1,6 +1,7 @@
 #include "values.hpp"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <fmt/format.h>
@@ -154,18 +155,25 @@ py::Ref wrap_image(Result<Screenshot> image) {
     return make_py_screenshot(ScreenshotValue{.image = std::move(*image)});
 }
 
-py::Ref shot_crop(PyObject* self, const py::Call& call) {
+// The four arguments `x, y, width, height`, in that order, as one rectangle.
+std::optional<Rect> rect_arguments(const char* name, const py::Call& call) {
     py::Args a;
-    if (!a.parse({"crop", {"x", "y", "width", "height"}, 4}, call)) return {};
+    if (!a.parse({name, {"x", "y", "width", "height"}, 4}, call)) return std::nullopt;
     auto x = py::to_int<std::int32_t>(a, 0);
-    if (!x) return {};
+    if (!x) return std::nullopt;
     auto y = py::to_int<std::int32_t>(a, 1);
-    if (!y) return {};
+    if (!y) return std::nullopt;
     auto width = py::to_int<std::uint32_t>(a, 2);
-    if (!width) return {};
+    if (!width) return std::nullopt;
     auto height = py::to_int<std::uint32_t>(a, 3);
-    if (!height) return {};
-    return wrap_image(image_of(self).crop(*x, *y, *width, *height));
+    if (!height) return std::nullopt;
+    return Rect{*x, *y, *width, *height};
+}
+
+py::Ref shot_crop(PyObject* self, const py::Call& call) {
+    auto rect = rect_arguments("crop", call);
+    if (!rect) return {};
+    return wrap_image(image_of(self).crop(*rect));
 }
 
 py::Ref shot_resize(PyObject* self, const py::Call& call) {
@@ -202,17 +210,9 @@ py::Ref shot_image_to_desktop(PyObject* self, const py::Call& call) {
 }
 
 py::Ref shot_desktop_rect_to_image(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"desktop_rect_to_image", {"x", "y", "width", "height"}, 4}, call)) return {};
-    auto x = py::to_int<std::int32_t>(a, 0);
-    if (!x) return {};
-    auto y = py::to_int<std::int32_t>(a, 1);
-    if (!y) return {};
-    auto width = py::to_int<std::uint32_t>(a, 2);
-    if (!width) return {};
-    auto height = py::to_int<std::uint32_t>(a, 3);
-    if (!height) return {};
-    auto rects = image_of(self).desktop_rect_to_image(Rect{*x, *y, *width, *height});
+    auto rect = rect_arguments("desktop_rect_to_image", call);
+    if (!rect) return {};
+    auto rects = image_of(self).desktop_rect_to_image(*rect);
     if (!rects) return raise(std::move(rects).error());
     return py::list_of(*rects, make_py_rect);
 }
