@@ -551,88 +551,25 @@ struct LentSource {
     Result<Kids> below(const Kids& kids, std::size_t i) { return tree.children(kids[i].key); }
 };
 
+// What the walk does at one element: keep it, ask for its children, end the walk there.
+struct WalkStep {
+    bool selected = false;
+    bool descend = false;
+    bool last = false;
+};
+
 // One pre-order walk for the whole group: every parent's children are asked for at most once,
 // only where something below can still be selected, and the selection comes out in document
 // order. Owned lists give up their matches by move; lent ones are copied at the end.
-// A group of one single-segment clause (most queries): the same walk without the bookkeeping
-// of later segments and several clauses.
-template <class Source>
-Result<std::vector<ElementData>> search_one_step(Source& source, const ElementData* root,
-                                                 const SimpleSelector& simple,
-                                                 std::optional<std::size_t> limit,
-                                                 std::uint32_t bound) {
+// `decide(child, depth, kept)` says what to do at each element, `kept` being how many the walk
+// has kept so far; the element that ends the walk never has its children asked for.
+template <class Source, class Decide>
+Result<std::vector<ElementData>> walk_source(Source& source, const ElementData* root,
+                                             Decide&& decide) {
     using Kids = typename Source::Kids;
     constexpr bool kOwned = kOwnedKids<Kids>;
     using Item = std::conditional_t<kOwned, ElementData, const ElementData*>;
     std::vector<Item> out;
-    const std::optional<std::uint64_t> nth = simple.nth;
-    if (nth && *nth == 0) return std::vector<ElementData>{};
-    const PreparedSimple test(simple);
-    std::uint64_t count = 0;
-
-    struct Frame {
-        Kids kids;
-        std::size_t next;
-        std::uint32_t depth;
-    };
-    auto first = source.top(root);
-    if (!first) return fail(std::move(first).error());
-    std::vector<Frame> stack;
-    stack.push_back(Frame{std::move(*first), 0, 0});
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        if (frame.next == kid_count(frame.kids)) {
-            stack.pop_back();
-            continue;
-        }
-        const std::size_t index = frame.next++;
-        const std::uint32_t depth = frame.depth;
-        bool selected = false;
-        bool last = false;
-        if (test(*kid_at(frame.kids, index))) {
-            ++count;
-            selected = !nth || count == *nth;
-            last = nth ? selected : (limit && out.size() + 1 >= *limit);
-        }
-        std::optional<Kids> kids;
-        if (depth < bound && !last) {
-            auto fetched = source.below(frame.kids, index);
-            if (!fetched) return fail(std::move(fetched).error());
-            if (kid_count(*fetched) != 0) kids.emplace(std::move(*fetched));
-        }
-        if (selected) {
-            if constexpr (kOwned)
-                out.push_back(std::move(frame.kids[index]));
-            else
-                out.push_back(kid_at(frame.kids, index));
-        }
-        if (last) break;
-        if (kids) stack.push_back(Frame{std::move(*kids), 0, depth + 1});
-    }
-    return materialize(std::move(out));
-}
-
-template <class Source>
-Result<std::vector<ElementData>> search_source(Source source, const ElementData* root,
-                                               const SelectorGroup& group,
-                                               std::optional<std::size_t> limit,
-                                               std::optional<std::uint32_t> max_depth) {
-    using Kids = typename Source::Kids;
-    constexpr bool kOwned = kOwnedKids<Kids>;
-    using Item = std::conditional_t<kOwned, ElementData, const ElementData*>;
-    std::vector<Item> out;
-    if (group.selectors.empty() || (limit && *limit == 0)) return std::vector<ElementData>{};
-    if (group.selectors.size() == 1 && group.selectors[0].segments.size() == 1) {
-        const SimpleSelector& simple = group.selectors[0].segments[0].simple;
-        return search_one_step(source, root, simple, limit,
-                               first_bound(root, simple, max_depth.value_or(kDefaultMaxDepth)));
-    }
-
-    TreeMatcher matcher(group, root == nullptr, max_depth.value_or(kDefaultMaxDepth));
-    std::vector<PreparedSimple> tests;
-    tests.reserve(matcher.tests().size());
-    for (const SimpleSelector* s : matcher.tests()) tests.emplace_back(*s);
-    if (matcher.done()) return std::vector<ElementData>{};
 
     struct Frame {
         Kids kids;
@@ -652,28 +589,76 @@ Result<std::vector<ElementData>> search_source(Source source, const ElementData*
         const std::size_t index = frame.next++;
         const std::uint32_t depth = frame.depth;
         const ElementData* child = kid_at(frame.kids, index);
-        const auto v =
-            matcher.visit(depth, [&](std::size_t t) { return tests[t](*child); });
-        // The match that fills the limit, or settles the last clause, ends the walk: its
-        // children are never asked for.
-        const bool last = matcher.done() || (v.selected && limit && out.size() + 1 >= *limit);
+        const WalkStep step = decide(*child, depth, out.size());
         std::optional<Kids> kids;
-        if (v.descend && !last) {
+        if (step.descend && !step.last) {
             auto fetched = source.below(frame.kids, index);
             if (!fetched) return fail(std::move(fetched).error());
             if (kid_count(*fetched) != 0) kids.emplace(std::move(*fetched));
         }
-        if (v.selected) {
+        if (step.selected) {
             // A vector's buffer survives the moves of its frame, so `child` is still valid.
             if constexpr (kOwned)
                 out.push_back(std::move(frame.kids[index]));
             else
                 out.push_back(child);
         }
-        if (last) break;
+        if (step.last) break;
         if (kids) stack.push_back(Frame{std::move(*kids), 0, depth + 1});
     }
     return materialize(std::move(out));
+}
+
+// A group of one single-segment clause (most queries): the same walk without the bookkeeping
+// of later segments and several clauses.
+template <class Source>
+Result<std::vector<ElementData>> search_one_step(Source& source, const ElementData* root,
+                                                 const SimpleSelector& simple,
+                                                 std::optional<std::size_t> limit,
+                                                 std::uint32_t bound) {
+    const std::optional<std::uint64_t> nth = simple.nth;
+    if (nth && *nth == 0) return std::vector<ElementData>{};
+    const PreparedSimple test(simple);
+    std::uint64_t count = 0;
+    return walk_source(source, root,
+                       [&](const ElementData& child, std::uint32_t depth, std::size_t kept) {
+                           WalkStep step;
+                           step.descend = depth < bound;
+                           if (test(child)) {
+                               ++count;
+                               step.selected = !nth || count == *nth;
+                               step.last = nth ? step.selected : (limit && kept + 1 >= *limit);
+                           }
+                           return step;
+                       });
+}
+
+template <class Source>
+Result<std::vector<ElementData>> search_source(Source source, const ElementData* root,
+                                               const SelectorGroup& group,
+                                               std::optional<std::size_t> limit,
+                                               std::optional<std::uint32_t> max_depth) {
+    if (group.selectors.empty() || (limit && *limit == 0)) return std::vector<ElementData>{};
+    if (group.selectors.size() == 1 && group.selectors[0].segments.size() == 1) {
+        const SimpleSelector& simple = group.selectors[0].segments[0].simple;
+        return search_one_step(source, root, simple, limit,
+                               first_bound(root, simple, max_depth.value_or(kDefaultMaxDepth)));
+    }
+
+    TreeMatcher matcher(group, root == nullptr, max_depth.value_or(kDefaultMaxDepth));
+    std::vector<PreparedSimple> tests;
+    tests.reserve(matcher.tests().size());
+    for (const SimpleSelector* s : matcher.tests()) tests.emplace_back(*s);
+    if (matcher.done()) return std::vector<ElementData>{};
+
+    return walk_source(
+        source, root, [&](const ElementData& child, std::uint32_t depth, std::size_t kept) {
+            const auto v = matcher.visit(depth, [&](std::size_t t) { return tests[t](child); });
+            // The match that fills the limit, or settles the last clause, ends the walk: its
+            // children are never asked for.
+            const bool last = matcher.done() || (v.selected && limit && kept + 1 >= *limit);
+            return WalkStep{.selected = v.selected, .descend = v.descend, .last = last};
+        });
 }
 
 template <class Fetch>
