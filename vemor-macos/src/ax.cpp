@@ -52,6 +52,52 @@ Error action_not_supported(std::string_view op, Role role) {
     return Error::ActionNotSupported{std::string(op), role};
 }
 
+// The fixed attribute and action names the backend asks for, as the platform's constant
+// strings (the kAX...Attribute constants), most frequent first; nullptr for any other name.
+CFStringRef constant_name(std::string_view text) {
+    struct Entry {
+        std::string_view text;
+        CFStringRef ref;
+    };
+    static const Entry table[] = {
+        {"AXRole", CFSTR("AXRole")},
+        {"AXChildren", CFSTR("AXChildren")},
+        {"AXSubrole", CFSTR("AXSubrole")},
+        {"AXTitle", CFSTR("AXTitle")},
+        {"AXValue", CFSTR("AXValue")},
+        {"AXDescription", CFSTR("AXDescription")},
+        {"AXIdentifier", CFSTR("AXIdentifier")},
+        {"AXHelp", CFSTR("AXHelp")},
+        {"AXPosition", CFSTR("AXPosition")},
+        {"AXSize", CFSTR("AXSize")},
+        {"AXEnabled", CFSTR("AXEnabled")},
+        {"AXFocused", CFSTR("AXFocused")},
+        {"AXSelected", CFSTR("AXSelected")},
+        {"AXExpanded", CFSTR("AXExpanded")},
+        {"AXParent", CFSTR("AXParent")},
+        {"AXWindows", CFSTR("AXWindows")},
+        {"AXMinimized", CFSTR("AXMinimized")},
+        {"AXFullScreen", CFSTR("AXFullScreen")},
+    };
+    for (const Entry& e : table)
+        if (e.text == text) return e.ref;
+    return nullptr;
+}
+
+// An attribute or action name for one request: the constant string when there is one,
+// otherwise a string created for this request and released with it.
+struct RequestName {
+    CfRef owned;
+    CFStringRef ref = nullptr;
+};
+
+RequestName request_name(std::string_view text) {
+    if (CFStringRef c = constant_name(text)) return {CfRef(), c};
+    RequestName out{make_cf_string(text)};
+    out.ref = static_cast<CFStringRef>(out.owned.get());
+    return out;
+}
+
 }  // namespace
 
 // ---- Converting platform values -----------------------------------------------------------
@@ -139,10 +185,9 @@ std::vector<AXElement> element_entries(CFTypeRef array) {
 // ---- Attribute functions ------------------------------------------------------------------
 
 AttrRead read_attr(const AXElement& element, std::string_view attribute) {
-    CfRef name = make_cf_string(attribute);
+    RequestName name = request_name(attribute);
     CFTypeRef out = nullptr;
-    AXError code =
-        safe_ax_copy_attribute_value(element.get(), static_cast<CFStringRef>(name.get()), &out);
+    AXError code = safe_ax_copy_attribute_value(element.get(), name.ref, &out);
     CfRef value = CfRef::adopt(out);
     if (code != 0) return {code, CfRef()};
     return {0, std::move(value)};
