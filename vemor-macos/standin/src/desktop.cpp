@@ -71,7 +71,7 @@ struct State {
     bool shareable = true;
     bool image = true;
     std::vector<FaultState> faults;
-    std::vector<CallRecord> calls;
+    std::vector<LoggedCall> calls;
     std::vector<PostedEvent> events;
     CGPoint pointer{0, 0};
     ElementId next_id = 1;
@@ -1084,12 +1084,12 @@ FaultOutcome check_fault(std::string_view call, std::string_view name, pid_t pid
     return {};
 }
 
-void log_call(std::string_view call, std::string_view detail, pid_t pid) {
+void log_call(const char* call, std::string_view detail, pid_t pid) {
     Lock lock(desktop_mutex());
     auto& calls = state().calls;
     if (calls.size() >= kCallLogLimit)
         calls.erase(calls.begin(), calls.begin() + kCallLogLimit / 2);
-    calls.push_back(CallRecord{std::string(call), std::string(detail), pid});
+    calls.push_back(LoggedCall{call, std::string(detail), pid});
 }
 
 // A reference made by AXUIElementCreateApplication denotes the application's root element.
@@ -1783,13 +1783,16 @@ void set_latency(pid_t pid, std::chrono::microseconds latency) {
 
 std::vector<CallRecord> call_log() {
     Lock lock(desktop_mutex());
-    return state().calls;
+    std::vector<CallRecord> out;
+    out.reserve(state().calls.size());
+    for (const LoggedCall& c : state().calls) out.push_back(CallRecord{c.call, c.detail, c.pid});
+    return out;
 }
 
 std::size_t call_count(const std::string& call, const std::string& detail) {
     Lock lock(desktop_mutex());
     return static_cast<std::size_t>(
-        std::count_if(state().calls.begin(), state().calls.end(), [&](const CallRecord& r) {
+        std::count_if(state().calls.begin(), state().calls.end(), [&](const LoggedCall& r) {
             return r.call == call && (detail.empty() || r.detail == detail);
         }));
 }

@@ -139,8 +139,16 @@ std::recursive_mutex& desktop_mutex();
 // Window-list entries as the platform builds them, front to back (a new array).
 CFArrayRef copy_window_list(CGWindowListOption option);
 
-// Logs a platform call.
-void log_call(std::string_view call, std::string_view detail = {}, pid_t pid = 0);
+// A platform call as the log keeps it: the name is the caller's static string, so logging a
+// call allocates nothing for it (details fit the string's inline buffer as a rule).
+struct LoggedCall {
+    const char* call;
+    std::string detail;
+    pid_t pid = 0;
+};
+
+// Logs a platform call; `call` is a string literal.
+void log_call(const char* call, std::string_view detail = {}, pid_t pid = 0);
 
 // Rendering for the capture: fills rgba (width x height) with the desktop seen through the
 // rectangle `source` in desktop points.
