@@ -44,6 +44,35 @@ py::Ref wrap_app(Result<App> app) {
 
 Result<ProviderHandle> process_provider() { return facade::provider(); }
 
+// `tree()` and `dump()` of an App and of a ShellSurface differ only in the root they read:
+// `root_of` gives a copy of it, taken after the arguments and before the lock is released.
+App app_root(PyObject* self) { return app_of(self); }
+Element surface_root(PyObject* self) { return surface_of(self).as_element(); }
+
+template <typename RootOf>
+py::Ref tree_of(PyObject* self, const py::Call& call, RootOf root_of) {
+    py::Args a;
+    if (!a.parse({"tree", {"max_depth"}, 0}, call)) return {};
+    auto depth = py::to_optional_size(a, 0);
+    if (!depth) return {};
+    auto root = root_of(self);
+    auto node = py::detach([&] { return root.tree(*depth); });
+    if (!node) return raise(std::move(node).error());
+    return tree_node_to_py(*node);
+}
+
+template <typename RootOf>
+py::Ref dump_of(PyObject* self, const py::Call& call, RootOf root_of) {
+    py::Args a;
+    if (!a.parse({"dump", {"max_depth"}, 0}, call)) return {};
+    auto depth = py::to_optional_size(a, 0);
+    if (!depth) return {};
+    auto root = root_of(self);
+    auto text = py::detach([&] { return root.dump(*depth); });
+    if (!text) return raise(std::move(text).error());
+    return py::str(*text);
+}
+
 // ---- App: lookups -------------------------------------------------------------------------
 
 py::Ref app_by_name(PyObject*, const py::Call& call) {
@@ -164,25 +193,11 @@ py::Ref app_as_element(PyObject* self) {
 }
 
 py::Ref app_tree(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"tree", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    App app = app_of(self);
-    auto node = py::detach([&] { return app.tree(*depth); });
-    if (!node) return raise(std::move(node).error());
-    return tree_node_to_py(*node);
+    return tree_of(self, call, app_root);
 }
 
 py::Ref app_dump(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"dump", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    App app = app_of(self);
-    auto text = py::detach([&] { return app.dump(*depth); });
-    if (!text) return raise(std::move(text).error());
-    return py::str(*text);
+    return dump_of(self, call, app_root);
 }
 
 py::Ref app_subscribe(PyObject* self) {
@@ -289,19 +304,11 @@ py::Ref surface_list(PyObject*) {
 }
 
 py::Ref surface_by_kind(PyObject*, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"by_kind", {"kind", "timeout"}, 1, 1}, call)) return {};
-    auto kind_name = py::to_string(a, 0);
-    if (!kind_name) return {};
-    auto seconds = timeout_number(a, 1);
-    if (!seconds) return {};
-    auto kind = parse_shell_kind(*kind_name);
-    if (!kind) return {};
-    auto timeout = resolve_timeout(*seconds);
-    if (!timeout) return {};
+    auto args = kind_and_timeout("by_kind", call);
+    if (!args) return {};
     auto provider = process_provider();
     if (!provider) return raise(std::move(provider).error());
-    return shell_surface_by_kind_impl(*provider, *kind, *timeout);
+    return shell_surface_by_kind_impl(*provider, args->first, args->second);
 }
 
 py::Ref surface_locator(PyObject* self, const py::Call& call) {
@@ -324,25 +331,11 @@ py::Ref surface_as_element(PyObject* self) {
 }
 
 py::Ref surface_tree(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"tree", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    Element root = surface_of(self).as_element();
-    auto node = py::detach([&] { return root.tree(*depth); });
-    if (!node) return raise(std::move(node).error());
-    return tree_node_to_py(*node);
+    return tree_of(self, call, surface_root);
 }
 
 py::Ref surface_dump(PyObject* self, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"dump", {"max_depth"}, 0}, call)) return {};
-    auto depth = py::to_optional_size(a, 0);
-    if (!depth) return {};
-    Element root = surface_of(self).as_element();
-    auto text = py::detach([&] { return root.dump(*depth); });
-    if (!text) return raise(std::move(text).error());
-    return py::str(*text);
+    return dump_of(self, call, surface_root);
 }
 
 py::Ref surface_kind(PyObject* self) {
@@ -445,6 +438,21 @@ std::optional<Duration> resolve_timeout(const std::optional<double>& seconds) {
         return std::nullopt;
     }
     return *d;
+}
+
+std::optional<std::pair<ShellSurfaceKind, Duration>> kind_and_timeout(const char* function,
+                                                                     const py::Call& call) {
+    py::Args a;
+    if (!a.parse({function, {"kind", "timeout"}, 1, 1}, call)) return std::nullopt;
+    auto kind_name = py::to_string(a, 0);
+    if (!kind_name) return std::nullopt;
+    auto seconds = timeout_number(a, 1);
+    if (!seconds) return std::nullopt;
+    auto kind = parse_shell_kind(*kind_name);
+    if (!kind) return std::nullopt;
+    auto timeout = resolve_timeout(*seconds);
+    if (!timeout) return std::nullopt;
+    return std::pair{*kind, *timeout};
 }
 
 }  // namespace vemor::python

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 #include "py.hpp"
 #include "vemor/app.hpp"
@@ -28,5 +29,10 @@ py::Ref shell_surface_by_kind_impl(const ProviderHandle& provider, ShellSurfaceK
 // duration (the process-wide default when no number was given).
 std::optional<std::optional<double>> timeout_number(const py::Args& a, std::size_t i);
 std::optional<Duration> resolve_timeout(const std::optional<double>& seconds);
+
+// The `(kind, *, timeout=None)` arguments of a lookup by shell-surface kind made by `function`:
+// the types first, then the kind's name, then the time-out's value.
+std::optional<std::pair<ShellSurfaceKind, Duration>> kind_and_timeout(const char* function,
+                                                                     const py::Call& call);
 
 }  // namespace vemor::python

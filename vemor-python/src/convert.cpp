@@ -196,4 +196,16 @@ std::optional<ShellSurfaceKind> parse_shell_kind(std::string_view text) {
     return std::nullopt;
 }
 
+std::optional<long long> int_in(PyObject* o, long long min, long long max) {
+    if (!PyLong_Check(o)) return std::nullopt;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (v == -1 && !overflow && PyErr_Occurred()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (overflow || v < min || v > max) return std::nullopt;
+    return v;
+}
+
 }  // namespace vemor::python

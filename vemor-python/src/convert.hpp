@@ -35,6 +35,10 @@ py::Ref tree_node_to_py(const TreeNode& node);
 
 std::optional<ShellSurfaceKind> parse_shell_kind(std::string_view text);
 
+// A Python int within [min, max]; none otherwise, with no exception set (the caller words
+// the error for the whole argument).
+std::optional<long long> int_in(PyObject* o, long long min, long long max);
+
 namespace shell_surface_kinds {
 // The kind names in their order, as the unknown-kind message lists them.
 inline constexpr std::array<std::string_view, 8> KINDS = [] {

@@ -59,19 +59,6 @@ py::Ref input_sim_function(PyObject*) {
 
 // ---- screenshot ---------------------------------------------------------------------------
 
-// A Python int within [min, max]; none (no exception) otherwise.
-std::optional<long long> int_in(PyObject* o, long long min, long long max) {
-    if (!PyLong_Check(o)) return std::nullopt;
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
-    if (v == -1 && !overflow && PyErr_Occurred()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    if (overflow || v < min || v > max) return std::nullopt;
-    return v;
-}
-
 // None, or a tuple (x, y, width, height): x and y signed 32-bit, width and height unsigned.
 std::optional<std::optional<Rect>> region_argument(const py::Args& a, std::size_t i) {
     if (!a.present(i)) return std::optional<Rect>();

@@ -93,17 +93,9 @@ py::Ref make_test_shell_surfaces(PyObject*) {
 
 // The kind is checked before a mock exists.
 py::Ref find_test_shell_surface(PyObject*, const py::Call& call) {
-    py::Args a;
-    if (!a.parse({"_find_test_shell_surface", {"kind", "timeout"}, 1, 1}, call)) return {};
-    auto kind_name = py::to_string(a, 0);
-    if (!kind_name) return {};
-    auto seconds = timeout_number(a, 1);
-    if (!seconds) return {};
-    auto kind = parse_shell_kind(*kind_name);
-    if (!kind) return {};
-    auto timeout = resolve_timeout(*seconds);
-    if (!timeout) return {};
-    return shell_surface_by_kind_impl(mock::build_provider(), *kind, *timeout);
+    auto args = kind_and_timeout("_find_test_shell_surface", call);
+    if (!args) return {};
+    return shell_surface_by_kind_impl(mock::build_provider(), args->first, args->second);
 }
 
 py::Ref make_disconnected_subscription(PyObject*) {

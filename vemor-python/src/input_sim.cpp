@@ -32,17 +32,10 @@ py::Ref done(Result<void> r) {
 
 // A Python int that fits `std::int32_t`; none (no exception) otherwise.
 std::optional<std::int32_t> int32_of(PyObject* o) {
-    if (!PyLong_Check(o)) return std::nullopt;
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
-    if (v == -1 && !overflow && PyErr_Occurred()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    if (overflow || v < std::numeric_limits<std::int32_t>::min() ||
-        v > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(v);
+    auto v = int_in(o, std::numeric_limits<std::int32_t>::min(),
+                    std::numeric_limits<std::int32_t>::max());
+    if (!v) return std::nullopt;
+    return static_cast<std::int32_t>(*v);
 }
 
 // A tuple of exactly two 32-bit ints.
