@@ -835,8 +835,8 @@ AppState& add_app(State& s, const AppSpec& spec) {
     app.name = spec.name;
     app.accessible = spec.accessible;
     app.root = build(s, spec.element, spec.pid, 0);
-    // The application element's defaults go on the built root: a copy of the spec to carry
-    // them would deep-copy the whole tree.
+    // The application element's defaults go on the built root: copying the description to
+    // carry them would deep-copy the whole tree.
     Node& root = s.nodes[app.root];
     if (!root.attrs.count("AXRole")) root.attrs["AXRole"] = Value("AXApplication");
     if (!root.attrs.count("AXTitle")) root.attrs["AXTitle"] = Value(spec.name);
