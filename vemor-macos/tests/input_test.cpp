@@ -328,22 +328,8 @@ TEST_F(MacOSInputTest, EventsThatCannotBeCreatedAreErrors) {
 
 // ---- What the input does to the desktop -----------------------------------------------------
 
-struct Received {
-    std::mutex m;
-    std::vector<std::string> lines;
-};
-
-void on_notification(AXObserverRef, AXUIElementRef element, CFStringRef notification,
-                     void* context) {
-    auto* r = static_cast<Received*>(context);
-    Read id = read(element, "AXIdentifier");
-    std::lock_guard lock(r->m);
-    r->lines.push_back(text_of(notification) + " " +
-                       (id.code == 0 ? text_of(id.value.get()) : std::to_string(id.code)));
-}
-
 TEST_F(MacOSInputTest, AClickPressesWhatItLandsOnAndTheApplicationTells) {
-    Received received;
+    Received received{.attribute = "AXIdentifier"};
     AXObserverRef observer = nullptr;
     ASSERT_EQ(safe_ax_observer_create(pids::kTextEdit, on_notification, &observer), 0);
     auto app = own(safe_ax_create_application(pids::kTextEdit));

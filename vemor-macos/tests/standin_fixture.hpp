@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "vemor/macos/shim.hpp"
 #include "vemor/standin/control.hpp"
@@ -70,6 +72,22 @@ inline Read read(AXUIElementRef e, const std::string& attribute) {
     CFTypeRef v = nullptr;
     AXError code = safe_ax_copy_attribute_value(e, str(attribute).get(), &v);
     return Read{code, own(v)};
+}
+
+// Notifications an observer received, one line each: the notification and the element's
+// `attribute` (or the code of a failed read).
+struct Received {
+    std::string attribute;
+    std::mutex m;
+    std::vector<std::string> lines;
+};
+inline void on_notification(AXObserverRef, AXUIElementRef element, CFStringRef notification,
+                            void* context) {
+    auto* r = static_cast<Received*>(context);
+    Read got = read(element, r->attribute);
+    std::lock_guard lock(r->m);
+    r->lines.push_back(text_of(notification) + " " +
+                       (got.code == 0 ? text_of(got.value.get()) : std::to_string(got.code)));
 }
 
 }  // namespace vemor::standin_test

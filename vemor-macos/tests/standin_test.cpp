@@ -262,22 +262,8 @@ TEST_F(StandinDesktopTest, SlowApplicationsTimeOut) {
 
 // --- Observers on run loops ------------------------------------------------------------------
 
-struct Received {
-    std::mutex m;
-    std::vector<std::string> lines;
-};
-
-void on_notification(AXObserverRef, AXUIElementRef element, CFStringRef notification,
-                     void* context) {
-    auto* r = static_cast<Received*>(context);
-    Read title = read(element, "AXTitle");
-    std::lock_guard lock(r->m);
-    r->lines.push_back(text_of(notification) + " " +
-                       (title.code == 0 ? text_of(title.value.get()) : std::to_string(title.code)));
-}
-
 TEST_F(StandinDesktopTest, ObserversDeliverOnTheirRunLoop) {
-    Received received;
+    Received received{.attribute = "AXTitle"};
     AXObserverRef observer = nullptr;
     ASSERT_EQ(safe_ax_observer_create(pids::kTextEdit, on_notification, &observer), 0);
     auto app = own(safe_ax_create_application(pids::kTextEdit));
