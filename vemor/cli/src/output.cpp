@@ -12,35 +12,12 @@
 #include "vemor/annotate.hpp"
 #include "vemor/event.hpp"
 #include "vemor/json.hpp"
+#include "vemor/facade/stdio.hpp"
 #include "vemor/role.hpp"
 #include "vemor/text.hpp"
 
 namespace vemor::cli {
 namespace {
-
-// Writes the whole buffer to a descriptor; 0 on success, else the error number (-1 when the
-// descriptor took nothing without saying why).
-int write_all(int fd, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A descriptor left non-blocking by whoever started us: wait until it drains.
-                pollfd pfd{fd, POLLOUT, 0};
-                if (::poll(&pfd, 1, -1) < 0 && errno != EINTR) return errno;
-                continue;
-            }
-            return errno;
-        }
-        if (n == 0) return -1;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
 
 std::size_t char_count(std::string_view s) { return text::decode_utf8(s).size(); }
 
@@ -320,13 +297,13 @@ CliResult<void> write_screenshot(const Screenshot& shot, std::string_view path) 
 }
 
 CliResult<void> write_stdout(std::string_view bytes) {
-    const int err = write_all(STDOUT_FILENO, bytes);
+    const int err = facade::write_all(STDOUT_FILENO, bytes);
     if (err == 0) return {};
     std::string reason =
         err > 0 ? std::system_category().message(err) : std::string("failed to write whole buffer");
     return std::unexpected(CliError(Error::Platform{err, fmt::format("write stdout: {}", reason)}));
 }
 
-void write_stderr(std::string_view bytes) { (void)write_all(STDERR_FILENO, bytes); }
+void write_stderr(std::string_view bytes) { (void)facade::write_all(STDERR_FILENO, bytes); }
 
 }  // namespace vemor::cli

@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "vemor/mcp/results.hpp"
+#include "vemor/facade/stdio.hpp"
 #include "vemor/text.hpp"
 
 namespace vemor::mcp::transport {
@@ -206,21 +207,8 @@ cli::CliResult<void> write_message(int fd, const Json& value) {
                             kMaxWriteNesting)));
     std::string bytes = vemor::json::dump(value);
     bytes += '\n';
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n >= 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        int e = errno;
-        if (e == EINTR) continue;
-        if (e == EAGAIN || e == EWOULDBLOCK) {
-            wait_ready(fd, POLLOUT);
-            continue;
-        }
+    if (int e = facade::write_all(fd, bytes); e != 0)
         return cli::fail_cli(io_err("write stdout", IoError{e, os_error_text(e)}));
-    }
     return {};
 }
 
