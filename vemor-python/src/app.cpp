@@ -427,7 +427,10 @@ py::Ref shell_surface_by_kind_impl(const ProviderHandle& provider, ShellSurfaceK
 }
 
 std::optional<std::optional<double>> timeout_number(const py::Args& a, std::size_t i) {
-    return py::to_optional_double(a, i);
+    if (!a.present(i)) return std::optional<double>();
+    auto seconds = seconds_argument(a, i);
+    if (!seconds) return std::nullopt;
+    return std::optional<double>(*seconds);
 }
 
 std::optional<Duration> resolve_timeout(const std::optional<double>& seconds) {

@@ -103,6 +103,19 @@ std::optional<MouseButton> parse_button(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<double> seconds_argument(const py::Args& args, std::size_t i) {
+    PyObject* o = args[i];
+    if (!PyLong_Check(o)) return py::to_double(args, i);
+    const double v = PyLong_AsDouble(o);
+    if (v != -1.0 || !PyErr_Occurred()) return v;
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return std::nullopt;
+    PyErr_Clear();
+    // Only the sign is read here: the int is known to be beyond any 64-bit value.
+    int overflow = 0;
+    PyLong_AsLongLongAndOverflow(o, &overflow);
+    return overflow < 0 ? -HUGE_VAL : HUGE_VAL;
+}
+
 std::optional<Duration> timeout_from(double seconds) {
     // A finite value beyond the core duration is refused like a negative one rather than
     // clamped: a silently shortened wait would be a surprise.
@@ -126,7 +139,7 @@ std::optional<Duration> timeout_argument(const py::Args& args, std::size_t i) {
         }
         return *d;
     }
-    auto seconds = py::to_double(args, i);
+    auto seconds = seconds_argument(args, i);
     if (!seconds) return std::nullopt;
     return timeout_from(*seconds);
 }

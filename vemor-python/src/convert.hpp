@@ -24,6 +24,10 @@ std::optional<Key> parse_key(std::string_view name);
 std::optional<std::vector<Key>> parse_keys(const py::Args& args, std::size_t i);
 // "left", "right" or "middle".
 std::optional<MouseButton> parse_button(std::string_view name);
+// A number of seconds: a float, or an int read as a float. An int beyond the float range reads
+// as the infinity of its sign, where rounding puts it, so that the caller's range check refuses
+// it with its own ValueError rather than the interpreter's OverflowError, which names nothing.
+std::optional<double> seconds_argument(const py::Args& args, std::size_t i);
 // Non-negative finite seconds that fit the core duration; ValueError otherwise.
 std::optional<Duration> timeout_from(double seconds);
 // A `timeout` argument: None or absent gives the process-wide default (its configuration error

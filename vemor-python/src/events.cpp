@@ -131,7 +131,7 @@ py::Ref closed() {
 // `timeout` of recv and wait_for: a number of seconds, 5.0 when left out, None refused.
 std::optional<Duration> receive_timeout(const py::Args& a, std::size_t i) {
     if (!a[i]) return timeout_from(kDefaultReceiveSeconds);
-    auto seconds = py::to_double(a, i);
+    auto seconds = seconds_argument(a, i);
     if (!seconds) return std::nullopt;
     return timeout_from(*seconds);
 }
@@ -306,11 +306,20 @@ PyType_Spec& event_type_spec() { return event_type_type_spec; }
 PyType_Spec& subscription_spec() { return subscription_type_spec; }
 
 bool fill_event_type(PyObject* type) {
+    // The class is immutable, so setting an attribute on it is refused. The constants go into
+    // its own dictionary instead (the type's `__dict__` slot, reached without the read-only
+    // proxy), while it is being created and before anything has looked an attribute up on it;
+    // none of them names a special method. The attribute cache is then told of the change.
+    py::Ref dict = py::Ref::steal(PyObject_GenericGetDict(type, nullptr));
+    if (!dict) return false;
     for (const auto& entry : event_kind::kNames) {
         std::string attribute(entry.name);
         for (char& c : attribute) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-        if (!py::set_attr(type, attribute.c_str(), py::str(entry.name))) return false;
+        py::Ref value = py::str(entry.name);
+        if (!value || PyDict_SetItemString(dict.get(), attribute.c_str(), value.get()) < 0)
+            return false;
     }
+    PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
     return true;
 }
 

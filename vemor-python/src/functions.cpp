@@ -37,7 +37,7 @@ py::Ref locator_function(PyObject*, const py::Call& call) {
 py::Ref set_default_timeout_function(PyObject*, const py::Call& call) {
     py::Args a;
     if (!a.parse({"set_default_timeout", {"timeout"}, 1}, call)) return {};
-    auto seconds = py::to_double(a, 0);
+    auto seconds = seconds_argument(a, 0);
     if (!seconds) return {};
     auto timeout = timeout_from(*seconds);
     if (!timeout) return {};

@@ -196,7 +196,7 @@ py::Ref sim_drag(PyObject* self, const py::Call& call) {
     if (!held) return {};
     double seconds = 0.15;
     if (a[4]) {
-        auto given = py::to_double(a, 4);
+        auto given = seconds_argument(a, 4);
         if (!given) return {};
         seconds = *given;
     }

@@ -237,13 +237,6 @@ std::optional<std::optional<std::size_t>> to_optional_size(const Args& a, std::s
     return std::optional<std::size_t>(static_cast<std::size_t>(*v));
 }
 
-std::optional<std::optional<double>> to_optional_double(const Args& a, std::size_t i) {
-    if (!a.present(i)) return std::optional<double>();
-    auto v = to_double(a, i);
-    if (!v) return std::nullopt;
-    return std::optional<double>(*v);
-}
-
 // ---- Values to Python ---------------------------------------------------------------------
 
 Ref str(std::string_view s) {

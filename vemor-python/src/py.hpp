@@ -228,7 +228,6 @@ template <class Int>
 std::optional<Int> to_int(const Args& a, std::size_t i);
 // None (or absent) gives an engaged outer optional holding nothing.
 std::optional<std::optional<std::size_t>> to_optional_size(const Args& a, std::size_t i);
-std::optional<std::optional<double>> to_optional_double(const Args& a, std::size_t i);
 
 extern template std::optional<std::int32_t> to_int<std::int32_t>(const Args&, std::size_t);
 extern template std::optional<std::uint32_t> to_int<std::uint32_t>(const Args&, std::size_t);
@@ -301,8 +300,10 @@ void box_dealloc(PyObject* o) {
     Py_DECREF(type);
 }
 
-// The flags of every class: no Python constructor, no subclassing.
-inline constexpr unsigned int kClassFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+// The flags of every class: no Python constructor, no subclassing, and no class attribute set or
+// deleted after creation.
+inline constexpr unsigned int kClassFlags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE;
 
 template <class T>
 constexpr int basic_size() {

@@ -116,10 +116,13 @@ py::Ref shot_to_png(PyObject* self) {
     return bytes_of(*png);
 }
 
-// A str, bytes or path-like argument as a file-system path.
+// A str, bytes or path-like argument as a file-system path, encoded as open() encodes it: a str
+// with the file-system encoding and its error handler, so that a name that is not UTF-8 (held
+// as surrogate escapes, as os.fsdecode gives it) names the same file again; bytes as they are.
+// An embedded null byte raises ValueError rather than cutting the name short.
 std::optional<std::filesystem::path> path_argument(const py::Args& a, std::size_t i) {
-    py::Ref fspath = py::Ref::steal(PyOS_FSPath(a[i]));
-    if (!fspath) {
+    PyObject* converted = nullptr;
+    if (!PyUnicode_FSConverter(a[i], &converted)) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
             py::raise(PyExc_TypeError,
@@ -128,16 +131,11 @@ std::optional<std::filesystem::path> path_argument(const py::Args& a, std::size_
         }
         return std::nullopt;
     }
-    if (PyBytes_Check(fspath.get())) {
-        char* data = nullptr;
-        Py_ssize_t size = 0;
-        if (PyBytes_AsStringAndSize(fspath.get(), &data, &size) < 0) return std::nullopt;
-        return std::filesystem::path(std::string(data, static_cast<std::size_t>(size)));
-    }
+    py::Ref encoded = py::Ref::steal(converted);
+    char* data = nullptr;
     Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(fspath.get(), &size);
-    if (!utf8) return std::nullopt;
-    return std::filesystem::path(std::string(utf8, static_cast<std::size_t>(size)));
+    if (PyBytes_AsStringAndSize(encoded.get(), &data, &size) < 0) return std::nullopt;
+    return std::filesystem::path(std::string(data, static_cast<std::size_t>(size)));
 }
 
 py::Ref shot_save_png(PyObject* self, const py::Call& call) {

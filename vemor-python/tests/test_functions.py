@@ -31,6 +31,32 @@ def test_default_timeout():
         vemor.set_default_timeout(before)
 
 
+@pytest.mark.parametrize("value, shown", [(2**1100, "inf"), (-2**1100, "-inf")])
+def test_ints_beyond_a_float_are_refused_like_any_other_out_of_range_time(value, shown):
+    timeout = f"timeout must be a non-negative number of seconds, got {shown}"
+    duration = f"duration must be a non-negative, finite number of seconds, got {shown}"
+    locator = vemor._make_test_locator()
+    subscription = vemor._make_disconnected_subscription()
+    before = vemor.get_default_timeout()
+    cases = [
+        (lambda: locator.wait_visible(value), timeout),
+        (lambda: locator.wait_until(lambda e: True, value), timeout),
+        (lambda: vemor.App.by_name("TestApp", timeout=value), timeout),
+        (lambda: vemor.App.find(lambda a: True, timeout=value), timeout),
+        (lambda: vemor.ShellSurface.by_kind("taskbar", timeout=value), timeout),
+        (lambda: vemor._find_test_shell_surface("taskbar", timeout=value), timeout),
+        (lambda: subscription.recv(value), timeout),
+        (lambda: subscription.wait_for(lambda e: True, value), timeout),
+        (lambda: vemor.set_default_timeout(value), timeout),
+        (lambda: vemor.input_sim().drag((0, 0), (1, 1), duration=value), duration),
+    ]
+    for call, message in cases:
+        with pytest.raises(ValueError) as info:
+            call()
+        assert str(info.value) == message
+    assert vemor.get_default_timeout() == before
+
+
 def test_fresh_process_default_is_five_seconds():
     env = {k: v for k, v in os.environ.items() if k != "VEMOR_DEFAULT_TIMEOUT"}
     result = subprocess.run([sys.executable, "-c",

@@ -68,6 +68,23 @@ def test_classes_refuse_construction(name):
     assert cls.__module__ == "vemor"
 
 
+@pytest.mark.parametrize("name", CLASSES + ["TestActionProbe"])
+def test_classes_cannot_be_changed(name):
+    cls = getattr(vemor, name, None) or type(vemor._make_test_action_probe())
+    before = dict(vars(cls))
+    member = next(n for n in before if not n.startswith("__"))
+    changes = [
+        lambda: setattr(cls, member, "x"),
+        lambda: delattr(cls, member),
+        lambda: setattr(cls, "added", 1),
+        lambda: setattr(cls, "__doc__", "x"),
+    ]
+    for change in changes:
+        with pytest.raises(TypeError, match=f"immutable type 'vemor.{name}'"):
+            change()
+    assert dict(vars(cls)) == before
+
+
 def test_text_signatures():
     loc = vemor._make_test_locator()
     element = loc.element()

@@ -1,5 +1,8 @@
 """Rect comparisons, and the screenshot value classes where a capture is available."""
 
+import os
+import pathlib
+
 import pytest
 
 import vemor
@@ -72,3 +75,18 @@ def test_screenshot_crop_resize_and_mapping(shot, tmp_path):
     with pytest.raises(vemor.PlatformError) as info:
         shot.save_png(tmp_path / "missing" / "x.png")
     assert str(info.value).startswith("Platform error (2): save_png: ")
+
+
+def test_save_png_names_files_as_open_does(shot, tmp_path):
+    # A file name that is not UTF-8: a str holds it as surrogate escapes, as os.fsdecode gives it.
+    raw = os.path.join(os.fsencode(tmp_path), b"shot-\xff.png")
+    for path in (os.fsdecode(raw), pathlib.Path(os.fsdecode(raw)), raw):
+        assert shot.save_png(path) is None
+        assert os.listdir(os.fsencode(tmp_path)) == [b"shot-\xff.png"], path
+        with open(path, "rb") as f:
+            assert f.read() == shot.to_png()
+        os.remove(raw)
+    # A null byte ends a C file name: it is refused rather than writing to "a".
+    with pytest.raises(ValueError, match="embedded null byte"):
+        shot.save_png(str(tmp_path / "a\0b.png"))
+    assert os.listdir(tmp_path) == []
