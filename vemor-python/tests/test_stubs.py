@@ -1,5 +1,6 @@
-"""The type stubs and the module cannot drift apart: every public callable's signature (names,
-kinds, defaults) matches its stub, and neither side has a name the other lacks."""
+"""The type stubs and the module cannot drift apart: the stub declares exactly the names the module
+holds, each as what it is (class, function or value), every callable's signature (names, kinds,
+defaults) matches its stub, and no class has a member the other side lacks."""
 
 import ast
 import inspect
@@ -61,15 +62,50 @@ def classes_of_stub():
 
 
 def runtime_class(name):
-    if name == "TestActionProbe":
-        return type(vemor._make_test_action_probe())
     return getattr(_native, name)
 
 
-def test_every_module_name_has_a_stub():
-    stub_names = {n.name for n in stub_tree().body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
-    runtime_names = {n for n in vars(_native) if not n.startswith("__")} | {"TestActionProbe"}
-    assert stub_names == runtime_names
+def is_type_alias(node):
+    """`_Name: TypeAlias = ...`: a private spelling for annotations, which declares nothing."""
+    return (isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name)
+            and node.target.id.startswith("_") and isinstance(node.annotation, ast.Name)
+            and node.annotation.id == "TypeAlias")
+
+
+def stub_declarations():
+    """What a type checker takes the stub's module to hold: name -> class, function or value."""
+    declared = {}
+    for node in stub_tree().body:
+        if isinstance(node, ast.ClassDef):
+            declared[node.name] = "class"
+        elif isinstance(node, ast.FunctionDef):
+            declared[node.name] = "function"
+        elif is_type_alias(node):
+            continue
+        elif isinstance(node, ast.AnnAssign):
+            declared[node.target.id] = "value"
+        elif isinstance(node, ast.Assign):
+            for target in node.targets:
+                declared[target.id] = "value"
+        elif isinstance(node, (ast.Import, ast.ImportFrom)):
+            # A stub re-exports an import only in the form `import x as x`.
+            for alias in node.names:
+                if alias.asname is not None and alias.asname == alias.name:
+                    declared[alias.asname] = "value"
+        elif not (isinstance(node, ast.Expr) and isinstance(node.value, ast.Constant)):
+            pytest.fail(f"stub statement of unknown meaning at line {node.lineno}")
+    return declared
+
+
+def runtime_kind(value):
+    if isinstance(value, type):
+        return "class"
+    return "function" if callable(value) else "value"
+
+
+def test_stub_declares_exactly_what_the_module_holds():
+    runtime = {n: runtime_kind(v) for n, v in vars(_native).items() if not n.startswith("__")}
+    assert stub_declarations() == runtime
 
 
 def test_module_functions_match_their_stubs():
