@@ -94,6 +94,13 @@ std::string missing_argument_message(ActionNeed need, std::string_view action) {
     }
 }
 
+// The table entry of an action name (exact, case-sensitive), or null.
+const ActionEntry* find_action(std::string_view action) {
+    for (const auto& a : ACTIONS)
+        if (a.name == action) return &a;
+    return nullptr;
+}
+
 }  // namespace
 
 const ProviderHandle& Target::provider() const {
@@ -203,14 +210,16 @@ std::vector<std::string_view> action_names() {
     return out;
 }
 
+CliResult<void> check_action_name(std::string_view action) {
+    if (find_action(action) != nullptr) return {};
+    return usage_error(fmt::format("unknown action: {} (expected one of: {})", action,
+                                   fmt::join(action_names(), ", ")));
+}
+
 CliResult<void> perform_action(const Locator& locator, std::string_view action,
                                const ActionArgs& args) {
-    const ActionEntry* entry = nullptr;
-    for (const auto& a : ACTIONS)
-        if (a.name == action) entry = &a;
-    if (entry == nullptr)
-        return usage_error(fmt::format("unknown action: {} (expected one of: {})", action,
-                                       fmt::join(action_names(), ", ")));
+    VEMOR_CLI_TRY_VOID(check_action_name(action));
+    const ActionEntry* entry = find_action(action);
     if (!has_argument(entry->need, args))
         return usage_error(missing_argument_message(entry->need, action));
     auto done = run_action(locator, entry->need, action, args);

@@ -217,6 +217,8 @@ CliResult<void> cmd_action(Words words) {
     };
     const ActionArgs args = VEMOR_CLI_TRY(parse_action_args(
         action, optional_view(opts.value), optional_view(opts.at), optional_view(opts.size)));
+    // An unknown verb is refused before anything is looked up, as the MCP `action` tool does.
+    VEMOR_CLI_TRY_VOID(check_action_name(action));
     const Target target = VEMOR_CLI_TRY(resolve_target(opts));
     VEMOR_CLI_TRY_VOID(perform_action(target.locator(selector), action, args));
     return write_stdout("ok\n");

@@ -184,6 +184,11 @@ TEST_F(Golden, UsageErrors) {
          "--size must be W,H with positive values (got: 0,10)"},
         {{"action", "Press", "button", "--app", "Editor"},
          "unknown action: Press (expected one of: " + actions + ")"},
+        // The verb is checked before the target is looked up, as the MCP `action` tool does.
+        {{"action", "bogus", "button", "--app", "Nope"},
+         "unknown action: bogus (expected one of: " + actions + ")"},
+        {{"action", "Press", "button", "--shell", "dock", "--pid", "5"},
+         "unknown action: Press (expected one of: " + actions + ")"},
         {{"events", "--shell", "dock", "--app", "NotRunning"},
          "--shell is not supported by `events`: accessibility events are subscribed per "
          "application. Use --app NAME or --pid PID."},
@@ -253,8 +258,7 @@ TEST_F(Golden, FailuresExitWithOne) {
         {{"tree", "--app", "Nope"}, missing_app},
         {{"windows", "--app", "Nope"}, missing_app},
         {{"events", "--app", "Nope"}, missing_app},
-        // The target is resolved before the action name is looked up.
-        {{"action", "Press", "button", "--app", "Nope"}, missing_app},
+        {{"action", "press", "button", "--app", "Nope"}, missing_app},
         {{"screenshot", "--out", "never.png", "--app", "Nope", "--annotate", "button"},
          missing_app},
         {{"key", "A"},

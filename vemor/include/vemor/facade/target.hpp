@@ -94,6 +94,10 @@ inline constexpr std::array<ActionEntry, 23> ACTIONS{{
 // The 23 action names in table order.
 std::vector<std::string_view> action_names();
 
+// Success when `action` is one of the 23 names (exact, case-sensitive); else the usage error
+// "unknown action: ..." listing them. Callers check the name before they resolve a target.
+CliResult<void> check_action_name(std::string_view action);
+
 // Runs one action of the table on the locator (which waits for an actionable target); error
 // texts name the action as the user typed it.
 CliResult<void> perform_action(const Locator& locator, std::string_view action,
