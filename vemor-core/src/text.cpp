@@ -243,6 +243,32 @@ void append_hex(std::string& out, std::uint32_t v) {
     out.append(buf, res.ptr);
 }
 
+// C0, DEL and C1: the code points a terminal may act on instead of showing.
+bool is_control(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+// The escape of one code point as the debug forms write it: \n, \r, \t and \0 by name, every
+// other one as \u{hex}.
+void append_escape(std::string& out, char32_t cp) {
+    switch (cp) {
+        case U'\n':
+            out += "\\n";
+            return;
+        case U'\r':
+            out += "\\r";
+            return;
+        case U'\t':
+            out += "\\t";
+            return;
+        case U'\0':
+            out += "\\0";
+            return;
+        default:
+            out += "\\u{";
+            append_hex(out, static_cast<std::uint32_t>(cp));
+            out.push_back('}');
+    }
+}
+
 bool iequals_ascii(std::string_view a, std::string_view lower) {
     if (a.size() != lower.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -344,39 +370,40 @@ std::string debug_quote(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const Decoded dec = decode_at(s, i);
         const char32_t cp = dec.cp;
-        switch (cp) {
-            case U'"':
-                out += "\\\"";
-                break;
-            case U'\\':
-                out += "\\\\";
-                break;
-            case U'\n':
-                out += "\\n";
-                break;
-            case U'\r':
-                out += "\\r";
-                break;
-            case U'\t':
-                out += "\\t";
-                break;
-            case U'\0':
-                out += "\\0";
-                break;
-            default:
-                if (!dec.valid) {
-                    append_utf8(out, kReplacement);
-                } else if (needs_unicode_escape(cp)) {
-                    out += "\\u{";
-                    append_hex(out, static_cast<std::uint32_t>(cp));
-                    out.push_back('}');
-                } else {
-                    out.append(s.substr(i, dec.len));
-                }
+        if (cp == U'"' || cp == U'\\') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(cp));
+        } else if (!dec.valid) {
+            append_utf8(out, kReplacement);
+        } else if (needs_unicode_escape(cp)) {
+            append_escape(out, cp);
+        } else {
+            out.append(s.substr(i, dec.len));
         }
         i += dec.len;
     }
     out.push_back('"');
+    return out;
+}
+
+std::string escape_controls(std::string_view s) {
+    const bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b >= 0x20 && b < 0x7F;
+    });
+    if (plain) return std::string(s);
+    std::string out;
+    out.reserve(s.size() + 8);
+    for (std::size_t i = 0; i < s.size();) {
+        const Decoded dec = decode_at(s, i);
+        if (!dec.valid)
+            append_utf8(out, kReplacement);
+        else if (is_control(dec.cp))
+            append_escape(out, dec.cp);
+        else
+            out.append(s.substr(i, dec.len));
+        i += dec.len;
+    }
     return out;
 }
 

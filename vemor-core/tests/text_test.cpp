@@ -164,6 +164,31 @@ TEST(TextQuote, DebugQuote) {
     }
 }
 
+// Only what a terminal would act on is escaped; every printable character, visible or not, stays.
+TEST(TextQuote, EscapeControls) {
+    struct Case {
+        std::string input;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"Say \"hi\" \\ it's", "Say \"hi\" \\ it's"},
+        {"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
+        {"soft\xC2\xADhyphen e\xCC\x81\xE2\x80\x8B\xC2\xA0",
+         "soft\xC2\xADhyphen e\xCC\x81\xE2\x80\x8B\xC2\xA0"},
+        {"T\x1b]0;pwn\x07", R"(T\u{1b}]0;pwn\u{7})"},
+        {std::string("l1\nl2\r\t\0", 8), R"(l1\nl2\r\t\0)"},
+        {"\x01\x1f\x7f", R"(\u{1}\u{1f}\u{7f})"},
+        {"\xC2\x80m\xC2\x9B[\xC2\x9F", R"(\u{80}m\u{9b}[\u{9f})"},
+        // A lone byte that a terminal might take for an 8-bit control is not passed on either.
+        {"a\x9B[2Jb", "a\xEF\xBF\xBD[2Jb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(text::escape_controls(c.input), c.expected);
+    }
+}
+
 TEST(TextUtf8, Decode) {
     constexpr char32_t R = U'\uFFFD';
     struct Case {

@@ -46,6 +46,12 @@ std::string duration_debug(Duration d);
 // combining marks are written as `\u{hex}` too. Invalid UTF-8 bytes are written as U+FFFD.
 std::string debug_quote(std::string_view s);
 
+// The text with its control characters (C0, DEL and C1) escaped as `debug_quote` escapes them
+// (`\n`, `\t`, `\r`, `\0`, `\u{1b}`, `\u{9b}`, ...) and invalid UTF-8 bytes written as U+FFFD;
+// everything else, quotes, backslashes and non-ASCII text included, is kept. For writing text
+// that came from another program to a terminal without letting it drive the terminal.
+std::string escape_controls(std::string_view s);
+
 // Decodes UTF-8 to code points; every invalid or truncated sequence becomes U+FFFD. Never reads
 // outside the input.
 std::u32string decode_utf8(std::string_view s);

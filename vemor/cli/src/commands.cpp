@@ -80,8 +80,9 @@ CliResult<void> cmd_apps(Words) {
     if (apps.empty()) return write_stdout("No applications found.\n");
     for (const App& app : apps) {
         const std::string pid = app.pid() ? fmt::format("{}", *app.pid()) : "-";
-        VEMOR_CLI_TRY_VOID(write_stdout(fmt::format("{} {}{}\n", pid, app.name(),
-                                                    app.data().states.focused ? " focused" : "")));
+        VEMOR_CLI_TRY_VOID(
+            write_stdout(fmt::format("{} {}{}\n", pid, text::escape_controls(app.name()),
+                                     app.data().states.focused ? " focused" : "")));
     }
     return {};
 }
@@ -97,7 +98,8 @@ CliResult<void> cmd_shell(Words words) {
     if (surfaces.empty()) return write_stdout("No shell surfaces found.\n");
     for (const ShellSurface& s : surfaces) {
         const std::string pid = s.pid() ? fmt::format("{}", *s.pid()) : "-";
-        VEMOR_CLI_TRY_VOID(write_stdout(fmt::format("{} {} {}\n", s.kind(), pid, s.name())));
+        VEMOR_CLI_TRY_VOID(write_stdout(
+            fmt::format("{} {} {}\n", s.kind(), pid, text::escape_controls(s.name()))));
     }
     return {};
 }
@@ -127,7 +129,8 @@ CliResult<void> cmd_windows(Words words) {
     for (const App& app : apps) {
         Result<std::vector<Element>> windows = app.windows();
         if (!windows) {
-            failures.push_back(fmt::format("{}: {}", app.name(), windows.error().message()));
+            failures.push_back(fmt::format("{}: {}", text::escape_controls(app.name()),
+                                           windows.error().message()));
             continue;
         }
         for (Element& w : *windows) all.push_back(std::move(w));
@@ -187,7 +190,7 @@ CliResult<void> cmd_find(Words words) {
         if (!e->bounds) {
             write_stderr(fmt::format("warning: skipping {} \"{}\": element has no bounds\n",
                                      role::to_snake_case(e->role),
-                                     e->name ? std::string_view(*e->name) : "(unnamed)"));
+                                     e->name ? text::escape_controls(*e->name) : "(unnamed)"));
             continue;
         }
         const Rect& b = *e->bounds;
@@ -233,7 +236,8 @@ CliResult<void> cmd_events(Words words) {
     }
     const App app = VEMOR_CLI_TRY(resolve_app(opts));
     Subscription subscription = VEMOR_CLI_TRY(app.subscribe());
-    write_stderr(fmt::format("Listening for events on \"{}\" (ctrl-c to stop)...\n", app.name()));
+    write_stderr(fmt::format("Listening for events on \"{}\" (ctrl-c to stop)...\n",
+                             text::escape_controls(app.name())));
     for (Event& event : subscription) VEMOR_CLI_TRY_VOID(write_stdout(format_event_line(event)));
     return {};
 }

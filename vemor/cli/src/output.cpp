@@ -114,22 +114,25 @@ CliResult<void> print_tree_at(const Element& element, const std::string& prefix,
 
 std::string format_element_oneline(const ElementData& e) {
     std::string out(role::to_snake_case(e.role));
-    if (e.name) out += fmt::format(" \"{}\"", *e.name);
-    if (e.value) out += fmt::format(" value=\"{}\"", *e.value);
+    if (e.name) out += fmt::format(" \"{}\"", text::escape_controls(*e.name));
+    if (e.value) out += fmt::format(" value=\"{}\"", text::escape_controls(*e.value));
     if (e.numeric_value) {
         out += fmt::format(" numeric_value={}", text::float_display(*e.numeric_value));
         if (e.min_value) out += fmt::format(" min={}", text::float_display(*e.min_value));
         if (e.max_value) out += fmt::format(" max={}", text::float_display(*e.max_value));
     }
-    if (e.description) out += fmt::format(" description=\"{}\"", *e.description);
+    if (e.description)
+        out += fmt::format(" description=\"{}\"", text::escape_controls(*e.description));
     out += ' ';
     append_flags(out, e.states);
     if (e.bounds) {
         out += fmt::format(" bounds=({},{},{},{})", e.bounds->x, e.bounds->y, e.bounds->width,
                            e.bounds->height);
     }
-    if (e.stable_id) out += fmt::format(" id=\"{}\"", *e.stable_id);
-    if (!e.actions.empty()) out += fmt::format(" actions=[{}]", fmt::join(e.actions, ","));
+    if (e.stable_id) out += fmt::format(" id=\"{}\"", text::escape_controls(*e.stable_id));
+    if (!e.actions.empty())
+        out += fmt::format(" actions=[{}]",
+                           text::escape_controls(fmt::format("{}", fmt::join(e.actions, ","))));
     return out;
 }
 
@@ -137,7 +140,8 @@ std::string format_event_line(const Event& event) {
     std::string target = "-";
     if (event.target) {
         target = std::string(role::to_snake_case(event.target->role));
-        if (event.target->name) target += fmt::format(" \"{}\"", *event.target->name);
+        if (event.target->name)
+            target += fmt::format(" \"{}\"", text::escape_controls(*event.target->name));
     }
     std::string change;
     if (event.kind.type == EventKind::Type::StateChanged) {

@@ -366,6 +366,63 @@ TEST_F(Golden, EventsListensUntilInterrupted) {
                "Listening for events on \"Editor\" (ctrl-c to stop)...\n", 128 + SIGINT);
 }
 
+// Names and values come from other programs: a window title that holds terminal controls must
+// print as text (nothing here depends on whether standard output is a terminal).
+TEST_F(Golden, DesktopTextsPrintWithTheirControlCharactersEscaped) {
+    const auto desktop = dir_->write("hostile.json", R"json({
+  "base": "empty",
+  "displays": [{"frame": [0, 0, 800, 600], "scale": 1.0}],
+  "window_list": [
+    {"pid": 400, "owner_name": "Evil\u009b2J\u001b[31m", "layer": 0, "window": "evil.window"}
+  ],
+  "apps": [
+    {"pid": 400, "name": "Evil\u009b2J\u001b[31m",
+     "children": [
+       {"role": "AXWindow", "subrole": "AXStandardWindow", "title": "T\u001b]0;pwn\u0007",
+        "identifier": "evil\u007f.window", "frame": [10, 10, 300, 200],
+        "children": [
+          {"role": "AXButton", "title": "caf\u00e9 \"\u4e2d\" \\ ok", "identifier": "evil.ok",
+           "frame": [20, 20, 60, 20], "enabled": true},
+          {"role": "AXTextField", "description": "Tab\there", "value": "l1\nl2\r\u0085",
+           "identifier": "evil.field", "frame": [20, 50, 100, 20], "enabled": true},
+          {"role": "AXStaticText", "title": "x\u001b[2Jy", "identifier": "evil.text"}
+        ]}
+     ]}
+  ]
+})json");
+    RunOptions options;
+    options.env.emplace("VEMOR_SIMULATED_DESKTOP", desktop.string());
+    auto on = [&](const std::vector<std::string>& args) { return run_vemor(args, options); };
+
+    const std::string app = R"("Evil\u{9b}2J\u{1b}[31m")";
+    const std::string window =
+        R"(window "T\u{1b}]0;pwn\u{7}" [enabled visible] bounds=(10,10,300,200) )"
+        R"(id="evil\u{7f}.window")";
+    // Printable text stays as it is: quotes, backslashes and non-ASCII letters included.
+    const std::string field =
+        R"(text_field "Tab\there" value="l1\nl2\r\u{85}" [enabled visible focusable editable] )"
+        R"(bounds=(20,50,100,20) id="evil.field" actions=[set_value])";
+
+    expect_run(on({"apps"}), "400 Evil\\u{9b}2J\\u{1b}[31m\n", "", 0);
+    expect_run(on({"windows"}), window + "\n(1 window)\n", "", 0);
+    expect_run(on({"tree", "--pid", "400"}),
+               "application " + app + " [enabled visible]\n└── " + window +
+                   "\n    ├── button \"café \"中\" \\ ok\" [enabled visible focusable] "
+                   "bounds=(20,20,60,20) id=\"evil.ok\"\n    ├── " +
+                   field + "\n    └── " + R"(static_text "x\u{1b}[2Jy" [enabled visible] )" +
+                   "id=\"evil.text\"\n",
+               "", 0);
+    expect_run(on({"find", "text_field", "--pid", "400"}), field + "\n(1 match)\n", "", 0);
+    expect_run(on({"find", "static_text", "--pid", "400", "-o", "center"}), "",
+               R"(warning: skipping static_text "x\u{1b}[2Jy": element has no bounds)"
+               "\n",
+               0);
+
+    options.interrupt_after_err = "\n";
+    expect_run(on({"events", "--pid", "400"}), "",
+               "Listening for events on " + app + " (ctrl-c to stop)...\n", 128 + SIGINT);
+}
+
 // Width and height from a PNG stream, after decoding every pixel.
 std::optional<std::pair<std::uint32_t, std::uint32_t>> decode_png(const std::string& bytes) {
     spng_ctx* ctx = spng_ctx_new(0);

@@ -90,11 +90,21 @@ TEST(OneLineForm, PartsFlagsAndNumbers) {
     digits.min_value = -0.0;
     digits.max_value = 5e-324;
 
+    // Texts from another program: their control characters must not reach the terminal raw.
+    ElementData hostile = make(Role::Window, "T\x1b]0;pwn\x07");
+    hostile.value = "a\nb\tc";
+    hostile.description = std::string("d\0\x7f", 3);
+    hostile.stable_id = "\xC2\x9B[1m";
+    hostile.actions = {"AX\rPress"};
+
     struct Case {
         const ElementData& element;
         std::string expected;
     } cases[] = {
         {bare, "static_text [enabled visible]"},
+        {hostile,
+         "window \"T\\u{1b}]0;pwn\\u{7}\" value=\"a\\nb\\tc\" description=\"d\\0\\u{7f}\" "
+         "[enabled visible] id=\"\\u{9b}[1m\" actions=[AX\\rPress]"},
         {full,
          "slider \"Vol \"main\"\" value=\"a\\b\" numeric_value=88 min=0.0000001 "
          "max=1000000000000000000000 description=\"desc\" [disabled hidden focused active "
@@ -228,11 +238,14 @@ TEST(EventLine, KindTargetAndStateChange) {
     Event state{.target = make(Role::CheckBox, "Bold"),
                 .kind = EventKind::state_changed(StateFlag::Fullscreen, true)};
     Event cleared{.kind = EventKind::state_changed(StateFlag::Checked, false)};
+    Event hostile{.target = make(Role::Window, "T\x1b]0;pwn\x07"),
+                  .kind = {EventKind::Type::NameChanged}};
     EXPECT_EQ(format_event_line(focus), "[focus_changed] button \"OK \"now\"\"\n");
     EXPECT_EQ(format_event_line(unnamed), "[window_opened] window\n");
     EXPECT_EQ(format_event_line(untargeted), "[announcement] -\n");
     EXPECT_EQ(format_event_line(state), "[state_changed] check_box \"Bold\" Fullscreen=true\n");
     EXPECT_EQ(format_event_line(cleared), "[state_changed] - Checked=false\n");
+    EXPECT_EQ(format_event_line(hostile), "[name_changed] window \"T\\u{1b}]0;pwn\\u{7}\"\n");
 }
 
 // A tree scripted by handle: children per handle, or a failure.

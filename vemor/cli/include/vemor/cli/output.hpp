@@ -25,14 +25,17 @@ inline constexpr std::size_t kLegendCap = 100;
 inline constexpr std::size_t kMaxTreeDepth = 512;
 
 // `role "name" value="v" numeric_value=1 min=0 max=2 description="d" [flags] bounds=(x,y,w,h)
-// id="i" actions=[a,b]`, each part only when present; texts unescaped.
+// id="i" actions=[a,b]`, each part only when present. The texts are written as they are, except
+// that their control characters are escaped (`text::escape_controls`): they come from other
+// programs, and a terminal would act on them.
 std::string format_element_oneline(const ElementData& element);
 inline std::string format_element_oneline(const Element& element) {
     return format_element_oneline(element.data());
 }
 
 // One line of `events`: "[kind] role "name" Flag=value", with "-" for an event without a
-// target and the state part only for a state change; ends with a line feed.
+// target and the state part only for a state change; ends with a line feed. The name's control
+// characters are escaped as in the one-line element form.
 std::string format_event_line(const Event& event);
 
 // Prints the element and its subtree to standard output with box-drawing connectors, one line
