@@ -151,7 +151,6 @@ Result<void> register_notifications(AXObserverRef observer, const AXElement& app
 
 namespace {
 
-constexpr auto kStartWait = std::chrono::seconds(5);
 // How long the stop action waits for the loop to end before it asks again.
 constexpr auto kStopRepeat = std::chrono::milliseconds(100);
 constexpr std::string_view kStartFailed = "Failed to start observer RunLoop";
@@ -229,6 +228,22 @@ void observe(const std::shared_ptr<ObserverRun>& run) noexcept {
     mark_ended(*run);
 }
 
+// Stops the thread's loop until the thread reports that it runs it no more. The platform keeps
+// the stop flag per run, so a stop that comes before the loop runs is lost: it is asked again
+// until one lands. A thread that never got its loop ends by itself.
+void stop_until_ended(ObserverRun& run) {
+    CFRunLoopRef loop = nullptr;
+    {
+        std::lock_guard lock(run.mutex);
+        loop = loop_of(run);
+    }
+    for (;;) {
+        safe_cf_run_loop_stop(loop);
+        std::unique_lock lock(run.mutex);
+        if (run.changed.wait_for(lock, kStopRepeat, [&] { return run.ended; })) break;
+    }
+}
+
 // The observer thread as the stop action holds it.
 struct ObserverThread {
     std::shared_ptr<ObserverRun> run;
@@ -236,18 +251,7 @@ struct ObserverThread {
 
     void stop() {
         if (!run) return;
-        CFRunLoopRef loop = nullptr;
-        {
-            std::lock_guard lock(run->mutex);
-            loop = loop_of(*run);
-        }
-        // The loop runs (readiness came from inside it); asking again costs nothing and holds
-        // even if a stop were ever lost.
-        for (;;) {
-            safe_cf_run_loop_stop(loop);
-            std::unique_lock lock(run->mutex);
-            if (run->changed.wait_for(lock, kStopRepeat, [&] { return run->ended; })) break;
-        }
+        stop_until_ended(*run);
         if (thread.joinable()) thread.join();
         // The context goes with the last owner: the channel disconnects, the observer is released.
         run.reset();
@@ -263,6 +267,11 @@ Error not_matched_application(std::uint32_t pid) {
 }  // namespace
 
 Result<Subscription> MacOSProvider::subscribe(const ElementData& element) const {
+    return ax::subscribe_observer(element, ax::RetryClock::real(), ax::kObserverStartWait);
+}
+
+Result<Subscription> ax::subscribe_observer(const ElementData& element, const RetryClock& clock,
+                                            std::chrono::milliseconds start_wait) {
     if (!element.pid) return fail(Error::Platform{-1, "Element has no PID for subscribe"});
     const std::uint32_t pid = *element.pid;
     const auto platform_pid = static_cast<pid_t>(pid);
@@ -282,8 +291,7 @@ Result<Subscription> MacOSProvider::subscribe(const ElementData& element) const 
     {
         AXElement application = AXElement::adopt(safe_ax_create_application(platform_pid));
         if (!application) return fail(not_matched_application(pid));
-        VEMOR_TRY_VOID(ax::register_notifications(observer, application, &run->context,
-                                                  ax::RetryClock::real()));
+        VEMOR_TRY_VOID(ax::register_notifications(observer, application, &run->context, clock));
     }
 
     std::jthread thread;
@@ -296,12 +304,14 @@ Result<Subscription> MacOSProvider::subscribe(const ElementData& element) const 
     bool started = false;
     {
         std::unique_lock lock(run->mutex);
-        run->changed.wait_for(lock, kStartWait, [&] { return run->ready || run->ended; });
+        run->changed.wait_for(lock, start_wait, [&] { return run->ready || run->ended; });
         started = run->ready;
         if (!started) run->cancelled = true;
     }
     if (!started) {
-        // Cancelled, the thread never runs the loop: it ends after the call it is in.
+        // Cancelled, the thread no longer starts the loop; but it may already be running one that
+        // never reported (its entry observer could not be added), which only a stop ends.
+        stop_until_ended(*run);
         thread.join();
         return fail(Error::Platform{-1, std::string(kStartFailed)});
     }

@@ -267,6 +267,10 @@ TEST_F(EventsTest, SubscribeFailures) {
         {"no run-loop source",
          sd::Fault{.call = "AXObserverGetRunLoopSource", .kind = sd::Fault::Kind::ReturnNull},
          "Platform { code: -1, message: \"Failed to start observer RunLoop\" }"},
+        // The loop runs but never reports: the wait runs out and the loop must be stopped.
+        {"the loop's entry observer cannot be added",
+         sd::Fault{.call = "CFRunLoopAddObserver", .kind = sd::Fault::Kind::Raise},
+         "Platform { code: -1, message: \"Failed to start observer RunLoop\" }"},
         {"an element without a pid", std::nullopt,
          "Platform { code: -1, message: \"Element has no PID for subscribe\" }"},
     };
@@ -275,7 +279,8 @@ TEST_F(EventsTest, SubscribeFailures) {
         auto app = value_of(provider().app_by_pid(pids::kSettings));
         if (c.fault) sd::add_fault(*c.fault);
         else app.pid.reset();
-        auto sub = provider().subscribe(app);
+        // A short start wait: the loop that never reports costs no five seconds.
+        auto sub = ax::subscribe_observer(app, ax::RetryClock::real(), 200ms);
         EXPECT_EQ(error_text(sub), c.error);
         sd::clear_faults();
         EXPECT_EQ(sd::notification_registrations(pids::kSettings), 0u);

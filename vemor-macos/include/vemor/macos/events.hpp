@@ -62,4 +62,12 @@ struct RetryClock {
 Result<void> register_notifications(AXObserverRef observer, const AXElement& application,
                                     void* context, const RetryClock& clock);
 
+// How long `MacOSProvider::subscribe` waits for the observer thread's run loop to report.
+inline constexpr std::chrono::milliseconds kObserverStartWait{5000};
+
+// `MacOSProvider::subscribe` with its two waits given: the registration retry's clock and how
+// long the observer thread's loop has to report (tests shorten both).
+Result<Subscription> subscribe_observer(const ElementData& element, const RetryClock& clock,
+                                        std::chrono::milliseconds start_wait);
+
 }  // namespace vemor::ax
