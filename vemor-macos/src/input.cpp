@@ -293,10 +293,11 @@ Result<void> MacOSInputProvider::pointer_drag(Point from, Point to, MouseButton 
                                               Duration duration) const {
     const ButtonTypes types = types_of(button);
     const CGMouseButton number = number_of(button);
+    // Pressed at `from` and released at `to` as known here, never as read back: posting is
+    // asynchronous, so a read may still see the pointer where it was before the move.
     VEMOR_TRY_VOID(pointer_move(from));
     {
-        const CGPoint at = VEMOR_TRY(pointer_now());
-        Event e = VEMOR_TRY(mouse_event(types.down, at, number));
+        Event e = VEMOR_TRY(mouse_event(types.down, point_of(from), number));
         post(e.release());
     }
     const std::int64_t ms = std::max<std::int64_t>(0, duration.count() / 1'000'000);
@@ -312,8 +313,7 @@ Result<void> MacOSInputProvider::pointer_drag(Point from, Point to, MouseButton 
         post(e.release());
         if (i < steps) sleep_(kDragStepPause);
     }
-    const CGPoint at = VEMOR_TRY(pointer_now());
-    Event e = VEMOR_TRY(mouse_event(types.up, at, number));
+    Event e = VEMOR_TRY(mouse_event(types.up, point_of(to), number));
     post(e.release());
     return {};
 }

@@ -190,9 +190,15 @@ TEST_F(MacOSInputTest, DragsStepEvery16MillisecondsAndEndOnTheTarget) {
     };
     // Off the origin, so a press made at (0, 0) shows.
     const Point from{20, 30}, to{120, 80};
+    // With stale reads the pointer reads back where it was before the drag, as on the platform
+    // when the system has not yet handled the posted moves.
+    for (bool stale : {false, true})
     for (const Case& c : cases) {
+        SCOPED_TRACE(stale ? "stale reads" : "fresh reads");
         sd::clear_posted_events();
+        sd::set_pointer_reads_stale(false);
         sd::set_pointer_location({700, 700});
+        sd::set_pointer_reads_stale(stale);
         Recorded r;
         ASSERT_TRUE(r.input.pointer_drag(from, to, c.button, c.duration));
         const auto events = sd::posted_events();
@@ -213,6 +219,23 @@ TEST_F(MacOSInputTest, DragsStepEvery16MillisecondsAndEndOnTheTarget) {
         EXPECT_EQ(events.back().button_number, static_cast<std::int64_t>(c.button));
         EXPECT_EQ(r.sleeps, std::vector<Duration>(c.steps - 1, std::chrono::milliseconds(16)));
     }
+}
+
+TEST_F(MacOSInputTest, ALongRunKeepsOnlyTheMostRecentEvents) {
+    MacOSInputProvider input;
+    // Off every display, so the clicks press nothing. One move and 2 * 3000 button events.
+    ASSERT_TRUE(input.pointer_click({-5000, -5000}, MouseButton::Left, 3000));
+    const auto events = sd::posted_events();
+    ASSERT_EQ(events.size(), sd::kPostedEventsKept);
+    EXPECT_EQ(sd::posted_events_dropped(), 6001 - sd::kPostedEventsKept);
+    // The first kept event is the 1906th posted: the press of click 953.
+    EXPECT_EQ(events.front().type, kCGEventLeftMouseDown);
+    EXPECT_EQ(events.front().click_state, 953);
+    EXPECT_EQ(events.back().type, kCGEventLeftMouseUp);
+    EXPECT_EQ(events.back().click_state, 3000);
+    sd::clear_posted_events();
+    EXPECT_TRUE(sd::posted_events().empty());
+    EXPECT_EQ(sd::posted_events_dropped(), 0u);
 }
 
 TEST_F(MacOSInputTest, DragStepsRoundHalvesAwayFromZero) {

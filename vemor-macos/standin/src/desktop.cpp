@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <thread>
@@ -72,8 +73,10 @@ struct State {
     bool image = true;
     std::vector<FaultState> faults;
     std::vector<LoggedCall> calls;
-    std::vector<PostedEvent> events;
+    std::deque<PostedEvent> events;  // the most recent kPostedEventsKept
+    std::uint64_t events_dropped = 0;
     CGPoint pointer{0, 0};
+    std::optional<CGPoint> pointer_read;  // set: reads of the pointer report this
     ElementId next_id = 1;
     CGWindowID next_window = 1;
     float global_timeout = 0;
@@ -884,6 +887,7 @@ void install_into(State& s, const DesktopSpec& spec) {
     g_any_fault = false;
     s.calls.clear();
     s.events.clear();
+    s.events_dropped = 0;
     s.global_timeout = 0;
     for (ObserverObject* o : s.observers) o->registrations.clear();
     s.trusted = spec.trusted;
@@ -905,6 +909,7 @@ void install_into(State& s, const DesktopSpec& spec) {
     }
     s.focused_app = spec.focused_app;
     s.pointer = {0, 0};
+    s.pointer_read.reset();
 }
 
 // --- Requests --------------------------------------------------------------------------------
@@ -1197,6 +1202,10 @@ std::optional<std::string> os_version_now() {
 void record_posted_event(const PostedEvent& e) {
     Lock lock(desktop_mutex());
     State& s = state();
+    if (s.events.size() >= kPostedEventsKept) {
+        s.events.pop_front();
+        ++s.events_dropped;
+    }
     s.events.push_back(e);
     switch (e.type) {
         case kCGEventMouseMoved:
@@ -1219,6 +1228,11 @@ void record_posted_event(const PostedEvent& e) {
 CGPoint pointer_now() {
     Lock lock(desktop_mutex());
     return state().pointer;
+}
+
+CGPoint pointer_as_read() {
+    Lock lock(desktop_mutex());
+    return state().pointer_read.value_or(state().pointer);
 }
 
 // --- What posted input reaches (input_effects.cpp) ------------------------------------------
@@ -1804,12 +1818,18 @@ void clear_call_log() {
 
 std::vector<PostedEvent> posted_events() {
     Lock lock(desktop_mutex());
-    return state().events;
+    return {state().events.begin(), state().events.end()};
+}
+
+std::uint64_t posted_events_dropped() {
+    Lock lock(desktop_mutex());
+    return state().events_dropped;
 }
 
 void clear_posted_events() {
     Lock lock(desktop_mutex());
     state().events.clear();
+    state().events_dropped = 0;
 }
 
 CGPoint pointer_location() { return pointer_now(); }
@@ -1817,6 +1837,13 @@ CGPoint pointer_location() { return pointer_now(); }
 void set_pointer_location(CGPoint p) {
     Lock lock(desktop_mutex());
     state().pointer = p;
+}
+
+void set_pointer_reads_stale(bool stale) {
+    Lock lock(desktop_mutex());
+    State& s = state();
+    if (stale) s.pointer_read = s.pointer;
+    else s.pointer_read.reset();
 }
 
 long live_object_count() { return live_objects(); }

@@ -167,6 +167,8 @@ std::optional<std::string> os_version_now();
 // Posted events and the pointer (under the desktop mutex).
 void record_posted_event(const PostedEvent& e);
 CGPoint pointer_now();
+// Where a read of the pointer says it is (see set_pointer_reads_stale).
+CGPoint pointer_as_read();
 
 // What posted input reaches, for input_effects.cpp (each takes the desktop mutex).
 // The frontmost visible element under the point, as drawn; 0 over the bare wallpaper.

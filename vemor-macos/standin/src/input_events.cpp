@@ -60,7 +60,7 @@ CFTypeID CGEventGetTypeID(void) { return kTypeIdCGEvent; }
 
 CGEventRef CGEventCreate(CGEventSourceRef) {
     if (check_fault("CGEventCreate").null) return nullptr;
-    return new_event(PostedEvent{.location = pointer_now()});
+    return new_event(PostedEvent{.location = pointer_as_read()});
 }
 
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef, CGEventType mouseType,

@@ -368,10 +368,20 @@ struct PostedEvent {
 // and release over one element press it (after activating its application and window and
 // focusing it), a key-down carrying text types into the focused text, and the wheel scrolls the
 // content of the scroll area under the pointer (see input_effects.cpp).
+//
+// The record keeps the most recent kPostedEventsKept events, oldest first; older ones are
+// dropped and counted, so that a long input run costs time but not memory.
+inline constexpr std::size_t kPostedEventsKept = 4096;
 std::vector<PostedEvent> posted_events();
+std::uint64_t posted_events_dropped();
+// Empties the record and zeroes the count of dropped events.
 void clear_posted_events();
 CGPoint pointer_location();
 void set_pointer_location(CGPoint p);
+// True: reading the pointer back (an event created without a location, CGEventCreate(NULL))
+// reports where the pointer is now until this is turned off, however posted events move it; as
+// on the platform, where posting is asynchronous and a read may come before the system moved it.
+void set_pointer_reads_stale(bool stale);
 
 // CF objects alive now (constant strings, booleans and run loops are not counted).
 long live_object_count();
