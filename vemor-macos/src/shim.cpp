@@ -3,10 +3,13 @@
 #include "vemor/macos/shim.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -103,6 +106,32 @@ std::uint64_t pixel_count(double points, double scale) {
     if (!(v > 0)) return 0;
     if (v >= 18446744073709551616.0) return std::numeric_limits<std::uint64_t>::max();
     return static_cast<std::uint64_t>(v);
+}
+
+// The lines logged when ScreenCaptureKit delivers an error with no content or no image; "%@"
+// stands for the error's description.
+constexpr std::string_view kShareableContentErrorLog = "vemor SCShareableContent error: %@";
+constexpr std::string_view kScreenshotManagerErrorLog = "vemor SCScreenshotManager error: %@";
+
+struct CfReleaser {
+    void operator()(const void* object) const { safe_cf_release(object); }
+};
+using OwnedString = std::unique_ptr<std::remove_pointer_t<CFStringRef>, CfReleaser>;
+
+// The system log of this build is standard error.
+void log_capture_error(std::string_view format, CFStringRef description) {
+    std::string text;
+    CFIndex used = 0;
+    if (safe_cf_string_get_utf8(description, nullptr, 0, &used)) {
+        text.resize(static_cast<std::size_t>(used));
+        if (!safe_cf_string_get_utf8(description, text.data(), used, &used)) used = 0;
+        text.resize(static_cast<std::size_t>(used));
+    }
+    std::string line(format);
+    line.replace(line.find("%@"), 2, text);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -534,12 +563,19 @@ int32_t safe_cg_capture_rgba(int32_t region, uint8_t** out_pixels, uint32_t* out
     // Owned across the guarded body so that an exception does not leak them.
     std::unique_ptr<std::uint8_t, FreeDeleter> pixels;
     std::unique_ptr<StandinCGImage, ImageDeleter> image;
+    OwnedString content_error, capture_error;
 
     return guarded<int32_t>(
         kSafeExceptionCaught,
         [&]() -> int32_t {
             SCStandinDisplay display{};
-            if (SCShareableContentStandinGetDisplays(&display, 1) == 0) return -1;
+            CFStringRef error = nullptr;
+            const std::size_t displays = SCShareableContentStandinGetDisplays(&display, 1, &error);
+            content_error.reset(error);
+            if (displays == 0) {
+                if (content_error) log_capture_error(kShareableContentErrorLog, content_error.get());
+                return -1;
+            }
             const CGRect frame = display.frame;
             const double scale =
                 frame.size.width > 0 ? static_cast<double>(display.width) / frame.size.width : 1.0;
@@ -559,10 +595,15 @@ int32_t safe_cg_capture_rgba(int32_t region, uint8_t** out_pixels, uint32_t* out
                 source = CGRect{{region_x - frame.origin.x, region_y - frame.origin.y},
                                 {region_width, region_height}};
             }
-            image.reset(SCScreenshotManagerStandinCaptureImage(display.displayID, source,
-                                                               static_cast<size_t>(pw),
-                                                               static_cast<size_t>(ph), false));
-            if (!image) return -2;
+            error = nullptr;
+            image.reset(SCScreenshotManagerStandinCaptureImage(
+                display.displayID, source, static_cast<size_t>(pw), static_cast<size_t>(ph), false,
+                &error));
+            capture_error.reset(error);
+            if (!image) {
+                if (capture_error) log_capture_error(kScreenshotManagerErrorLog, capture_error.get());
+                return -2;
+            }
             const std::size_t iw = CGImageGetWidth(image.get());
             const std::size_t ih = CGImageGetHeight(image.get());
             if (iw == 0 || ih == 0 || iw > std::numeric_limits<uint32_t>::max() ||

@@ -94,6 +94,7 @@ TEST_F(MacOSScreenshotTest, FailuresCarryTheirCodesAndTexts) {
         std::function<void()> arrange;
         Rect region;
         Error error;
+        std::string log = {};  // what each failed capture writes to standard error
     };
     const Case cases[] = {
         {"empty region", [] {}, Rect{0, 0, 0, 50},
@@ -103,8 +104,20 @@ TEST_F(MacOSScreenshotTest, FailuresCarryTheirCodesAndTexts) {
              "ScreenCaptureKit could not enumerate displays. Enable Screen Recording for this "
              "binary in System Settings → Privacy & Security → Screen & System Audio "
              "Recording."}},
+        {"no content, with an error",
+         [] { sd::set_shareable_content_error("The user declined TCCs for display capture"); },
+         Rect{0, 0, 10, 10},
+         Error::PermissionDenied{
+             "ScreenCaptureKit could not enumerate displays. Enable Screen Recording for this "
+             "binary in System Settings → Privacy & Security → Screen & System Audio "
+             "Recording."},
+         "vemor SCShareableContent error: The user declined TCCs for display capture\n"},
         {"no image", [] { sd::set_screenshot_image_available(false); }, Rect{0, 0, 10, 10},
          Error::Platform{-2, "SCScreenshotManager returned no image"}},
+        {"no image, with an error",
+         [] { sd::set_screenshot_error("Stream failed to start: display « 1 »"); },
+         Rect{0, 0, 10, 10}, Error::Platform{-2, "SCScreenshotManager returned no image"},
+         "vemor SCScreenshotManager error: Stream failed to start: display « 1 »\n"},
         {"exception",
          [] {
              sd::add_fault(sd::Fault{.call = "SCScreenshotManagerStandinCaptureImage", .times = 0});
@@ -115,11 +128,15 @@ TEST_F(MacOSScreenshotTest, FailuresCarryTheirCodesAndTexts) {
     for (const Case& c : cases) {
         sd::reset_to_default_desktop();
         c.arrange();
+        ::testing::internal::CaptureStderr();
         auto region = p->capture_region(c.region);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.log) << c.what;
         ASSERT_FALSE(region) << c.what;
         EXPECT_EQ(region.error(), c.error) << c.what;
         if (c.region.width != 0) {
+            ::testing::internal::CaptureStderr();
             auto full = p->capture_full();
+            EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.log) << c.what;
             ASSERT_FALSE(full) << c.what;
             EXPECT_EQ(full.error(), c.error) << c.what;
         }

@@ -28,6 +28,11 @@ size_t pixels_of(double points, double scale) {
     return static_cast<size_t>(v);
 }
 
+// Hands an error's description to the caller, as the completion handler's error.
+void deliver_error(const std::optional<std::string>& description, CFStringRef* error) {
+    if (error != nullptr) *error = description ? make_string(*description) : nullptr;
+}
+
 }  // namespace
 
 CGDirectDisplayID CGMainDisplayID(void) {
@@ -68,9 +73,15 @@ size_t CGDisplayPixelsHigh(CGDirectDisplayID display) {
     return 0;
 }
 
-size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t maxDisplays) {
+size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t maxDisplays,
+                                            CFStringRef* error) {
+    if (error != nullptr) *error = nullptr;
     log_call("SCShareableContentStandinGetDisplays");
     if (check_fault("SCShareableContentStandinGetDisplays").null) return 0;
+    if (auto failed = shareable_content_error()) {
+        deliver_error(failed, error);
+        return 0;
+    }
     if (!shareable_content_available()) return 0;
     auto d = displays_now();
     for (size_t i = 0; i < d.size() && i < maxDisplays && displays != nullptr; ++i) {
@@ -86,9 +97,14 @@ size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t m
 
 CGImageRef SCScreenshotManagerStandinCaptureImage(CGDirectDisplayID display, CGRect sourceRect,
                                                   size_t width, size_t height,
-                                                  Boolean showsCursor) {
+                                                  Boolean showsCursor, CFStringRef* error) {
+    if (error != nullptr) *error = nullptr;
     log_call("SCScreenshotManagerStandinCaptureImage");
     if (check_fault("SCScreenshotManagerStandinCaptureImage").null) return nullptr;
+    if (auto failed = screenshot_error()) {
+        deliver_error(failed, error);
+        return nullptr;
+    }
     if (!screenshot_image_available() || width == 0 || height == 0) return nullptr;
     // Refuse absurd sizes as the platform would fail to allocate them.
     if (width > 32768 || height > 32768) return nullptr;

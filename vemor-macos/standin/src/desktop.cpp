@@ -71,6 +71,7 @@ struct State {
     std::optional<std::string> os_version;
     bool shareable = true;
     bool image = true;
+    std::optional<std::string> shareable_error, image_error;
     std::vector<FaultState> faults;
     std::vector<LoggedCall> calls;
     std::deque<PostedEvent> events;  // the most recent kPostedEventsKept
@@ -894,6 +895,8 @@ void install_into(State& s, const DesktopSpec& spec) {
     s.os_version = spec.os_version;
     s.shareable = true;
     s.image = true;
+    s.shareable_error.reset();
+    s.image_error.reset();
     s.displays.clear();
     CGDirectDisplayID did = 1;
     for (const DisplaySpec& d : spec.displays) s.displays.push_back({did++, d});
@@ -1193,6 +1196,14 @@ bool shareable_content_available() {
 bool screenshot_image_available() {
     Lock lock(desktop_mutex());
     return state().image;
+}
+std::optional<std::string> shareable_content_error() {
+    Lock lock(desktop_mutex());
+    return state().shareable_error;
+}
+std::optional<std::string> screenshot_error() {
+    Lock lock(desktop_mutex());
+    return state().image_error;
 }
 std::optional<std::string> os_version_now() {
     Lock lock(desktop_mutex());
@@ -1504,6 +1515,16 @@ void set_shareable_content_available(bool available) {
 void set_screenshot_image_available(bool available) {
     Lock lock(desktop_mutex());
     state().image = available;
+}
+
+void set_shareable_content_error(std::optional<std::string> description) {
+    Lock lock(desktop_mutex());
+    state().shareable_error = std::move(description);
+}
+
+void set_screenshot_error(std::optional<std::string> description) {
+    Lock lock(desktop_mutex());
+    state().image_error = std::move(description);
 }
 
 ElementId add_application(const AppSpec& spec) {

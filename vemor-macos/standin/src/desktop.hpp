@@ -162,6 +162,9 @@ struct DisplayState {
 std::vector<DisplayState> displays_now();
 bool shareable_content_available();
 bool screenshot_image_available();
+// The description of the error the call delivers, if any.
+std::optional<std::string> shareable_content_error();
+std::optional<std::string> screenshot_error();
 std::optional<std::string> os_version_now();
 
 // Posted events and the pointer (under the desktop mutex).

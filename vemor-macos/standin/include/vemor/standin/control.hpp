@@ -248,6 +248,10 @@ void set_displays(std::vector<DisplaySpec> displays);
 void set_shareable_content_available(bool available);
 // False: the screenshot manager returns no image (the capture's -2).
 void set_screenshot_image_available(bool available);
+// A description: the shareable content, or the screenshot manager, fails with an error of that
+// description (no content, no image); none: they work again.
+void set_shareable_content_error(std::optional<std::string> description);
+void set_screenshot_error(std::optional<std::string> description);
 
 // --- Applications, elements and the window list ---------------------------------------------
 // Adds an application (in front of the others in the window list); returns its element.

@@ -451,16 +451,22 @@ typedef struct {
     size_t height;
 } SCStandinDisplay;
 
+// The completion handlers below deliver an error as its description (the platform's NSError
+// is shown by its description): *error is set to a new string the caller releases, or to NULL
+// when there was no error. error may be NULL.
+
 // Stand-in of +[SCShareableContent getShareableContentWithCompletionHandler:]: copies up to
 // maxDisplays displays, returns how many the content lists; 0 when no content is available.
-size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t maxDisplays);
+size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t maxDisplays,
+                                            CFStringRef* error);
 
 // Stand-in of +[SCScreenshotManager captureImageWithFilter:configuration:completionHandler:]
 // for a display filter: renders sourceRect (points relative to the display; a rectangle of
 // zero size means the whole display) into an image of width x height pixels. NULL when the
 // capture produced no image.
 CGImageRef SCScreenshotManagerStandinCaptureImage(CGDirectDisplayID display, CGRect sourceRect,
-                                                  size_t width, size_t height, Boolean showsCursor);
+                                                  size_t width, size_t height, Boolean showsCursor,
+                                                  CFStringRef* error);
 
 CFTypeID CGImageGetTypeID(void);
 size_t CGImageGetWidth(CGImageRef image);
