@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -371,6 +372,50 @@ TEST_F(StandinDesktopTest, PostedEventsAreLoggedAndMoveThePointer) {
     EXPECT_EQ(CGEventGetLocation(here).x, 40);
     EXPECT_EQ(CGEventGetLocation(here).y, 50);
     CFRelease(here);
+}
+
+// Every number a desktop description turns into an integer is whole and fits, or the
+// description is refused with the line and what is wrong.
+TEST(DesktopJsonIntegers, AreWholeAndInRange) {
+    const auto app = [](std::string pid, std::string value) {
+        return "{\"base\": \"empty\", \"apps\": [{\"pid\": " + pid +
+               ", \"name\": \"A\",\n \"value\": " + value + "}]}";
+    };
+    const std::string location = "d:2: \"range\" location must be ";
+    const std::string length = "d:2: \"range\" length must be ";
+    const std::string cf_index = "from -9223372036854775808 to 9223372036854775807";
+    struct Case {
+        std::string json;
+        std::string error;  // empty: accepted
+        CFRange range = {};
+    };
+    const Case cases[] = {
+        {app("5", "{\"range\": [1e300, 0]}"), location + "an integer"},
+        {app("5", "{\"range\": [1.5, 0]}"), location + "an integer"},
+        {app("5", "{\"range\": [0, 2.0]}"), length + "an integer"},
+        {app("5", "{\"range\": [9223372036854775808, 0]}"), location + cf_index},
+        {app("5", "{\"range\": [0, -9223372036854775809]}"), length + cf_index},
+        {app("5", "{\"range\": [9223372036854775807, -9223372036854775808]}"), "",
+         CFRange{std::numeric_limits<CFIndex>::max(), std::numeric_limits<CFIndex>::min()}},
+        {app("1e300", "null"), "d:1: \"pid\" must be an integer"},
+        {app("99999999999999999999", "null"), "d:1: \"pid\" must be a positive process id"},
+        {app("4294967301", "null"), "d:1: \"pid\" must be a positive process id"},
+        {"{\"focused_app\":\n\n -1}", "d:3: \"focused_app\" must be a positive process id"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json);
+        auto spec = sd::parse_desktop_json(c.json, "d");
+        if (!c.error.empty()) {
+            ASSERT_FALSE(spec);
+            EXPECT_EQ(spec.error(), c.error);
+            continue;
+        }
+        ASSERT_TRUE(spec) << spec.error();
+        const sd::Value& value = spec->apps.at(0).element.attributes.at("AXValue");
+        ASSERT_NE(value.get<CFRange>(), nullptr);
+        EXPECT_EQ(value.get<CFRange>()->location, c.range.location);
+        EXPECT_EQ(value.get<CFRange>()->length, c.range.length);
+    }
 }
 
 }  // namespace

@@ -22,17 +22,20 @@
 // "attribute": name, "value": v}} or {"name": .., "notify": "AXName"}], "children" [elements],
 // "unlisted" (bool). Values: true/false, integers, other numbers, strings, null (no value),
 // arrays (lists), {"point": [x, y]}, {"size": [w, h]}, {"rect": [x, y, w, h]},
-// {"range": [location, length]}, {"link": "identifier"}. Effects: none, toggle, choose,
+// {"range": [location, length]} (integers), {"link": "identifier"}. Effects: none, toggle, choose,
 // increment, decrement, raise, close_window, minimize_window, zoom_window, show_menu,
 // cancel_menu. Shell surfaces are ordinary elements, as on the platform: a Dock process's
 // AXList, a SystemUIServer's unlisted AXMenuBar linked as "AXExtrasMenuBar", Finder's desktop.
 // The provider's Screen Recording probe needs at least one ordinary window on the desktop.
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -57,8 +60,14 @@ struct LoadError {
 struct Number {
     double d = 0;
     std::int64_t i = 0;
-    bool integral = false;
+    bool written_integral = false;  // no fraction, no exponent
+    bool integral = false;          // and it fits `i`
 };
+
+// What a CFIndex can hold, as the loader says it.
+constexpr std::string_view kCFIndexRange = "from -9223372036854775808 to 9223372036854775807";
+static_assert(std::numeric_limits<CFIndex>::min() == std::numeric_limits<std::int64_t>::min() &&
+              std::numeric_limits<CFIndex>::max() == std::numeric_limits<std::int64_t>::max());
 
 class Reader {
 public:
@@ -184,9 +193,15 @@ public:
 
     double real(std::string_view what) { return number(what).d; }
 
-    std::int64_t integer(std::string_view what) {
-        Number n = number(what);
-        if (!n.integral) fail(std::string(what) + " must be an integer");
+    // A number the description turns into an integer: written as one (no fraction, no
+    // exponent), and from min to max; `range` tells what that range is ("a positive process
+    // id"). A double is never converted: out of range its conversion would be undefined.
+    std::int64_t integer(std::string_view what, std::int64_t min, std::int64_t max,
+                         std::string_view range) {
+        const Number n = number(what);
+        if (!n.written_integral) fail(std::string(what) + " must be an integer");
+        if (!n.integral || n.i < min || n.i > max)
+            fail(std::string(what) + " must be " + std::string(range));
         return n.i;
     }
 
@@ -213,10 +228,9 @@ public:
         }
     }
 
-    // An array of exactly `n` numbers.
-    template <std::size_t N>
-    std::array<double, N> numbers(std::string_view what) {
-        std::array<double, N> out{};
+    // An array of exactly N numbers, each read by item(its index) with the reader at it.
+    template <std::size_t N, class Item>
+    void number_array(std::string_view what, Item&& item) {
         std::size_t count = 0;
         const std::string message = std::string(what) + " must be an array of " +
                                     std::to_string(N) + " numbers";
@@ -224,9 +238,15 @@ public:
         array(what, [&] {
             const char c = peek();
             if (count >= N || (c != '-' && (c < '0' || c > '9'))) fail(message);
-            out[count++] = number_token().d;
+            item(count++);
         });
         if (count != N) fail(message);
+    }
+
+    template <std::size_t N>
+    std::array<double, N> numbers(std::string_view what) {
+        std::array<double, N> out{};
+        number_array<N>(what, [&](std::size_t i) { out[i] = number_token().d; });
         return out;
     }
 
@@ -264,8 +284,13 @@ private:
                 auto v = numbers<4>("\"rect\"");
                 out = Value(CGRect{{v[0], v[1]}, {v[2], v[3]}});
             } else if (key == "range") {
-                auto v = numbers<2>("\"range\"");
-                out = Value(CFRange{static_cast<CFIndex>(v[0]), static_cast<CFIndex>(v[1])});
+                std::array<CFIndex, 2> v{};
+                number_array<2>("\"range\"", [&](std::size_t i) {
+                    v[i] = integer(i == 0 ? "\"range\" location" : "\"range\" length",
+                                   std::numeric_limits<CFIndex>::min(),
+                                   std::numeric_limits<CFIndex>::max(), kCFIndexRange);
+                });
+                out = Value(CFRange{v[0], v[1]});
             } else if (key == "link") {
                 out = Value(Link{string("\"link\"")});
             } else {
@@ -301,6 +326,7 @@ private:
         }
         p_ = q;
         Number n;
+        n.written_integral = integral;
         if (integral) {
             auto [ptr, ec] = std::from_chars(start, q, n.i);
             if (ec == std::errc() && ptr == q) {
@@ -497,9 +523,7 @@ bool read_element_member(Reader& r, std::string_view key, ElementSpec& e, std::s
 }
 
 pid_t read_pid(Reader& r, std::string_view what) {
-    const std::int64_t v = r.integer(what);
-    if (v <= 0 || v > 0x7FFFFFFF) r.fail(std::string(what) + " must be a positive process id");
-    return static_cast<pid_t>(v);
+    return static_cast<pid_t>(r.integer(what, 1, 0x7FFFFFFF, "a positive process id"));
 }
 
 AppSpec read_app(Reader& r, std::size_t& pid_line) {
@@ -637,7 +661,8 @@ DesktopSpec read_desktop(Reader& r) {
         // it (as an added application's do) and a replaced application's entries go.
         std::erase_if(spec.window_list, [&](const WindowEntrySpec& w) {
             const auto* pid = w.pid.get<std::int64_t>();
-            return pid != nullptr && pids.count(static_cast<pid_t>(*pid)) != 0;
+            return pid != nullptr && *pid > 0 && *pid <= 0x7FFFFFFF &&
+                   pids.count(static_cast<pid_t>(*pid)) != 0;
         });
         std::vector<WindowEntrySpec> front;
         for (const auto& [app, line] : apps)
