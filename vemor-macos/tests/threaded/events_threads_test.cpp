@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ax_test_support.hpp"
+#include "vemor/macos/events.hpp"
 #include "vemor/macos/shim.hpp"
 
 namespace vemor::axtest {
@@ -68,6 +69,43 @@ TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
     writer.join();
 
     EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(sd::notification_registrations(), 0u);
+}
+
+// Loops that run but never report (their entry observer could not be added) while the writer
+// keeps notifying: every subscribe gives up after its wait, and stops and joins its thread.
+TEST_F(EventThreadsTest, LoopsThatNeverReportAreStoppedFromSeveralThreads) {
+    sd::add_fault({.call = "CFRunLoopAddObserver", .kind = sd::Fault::Kind::Raise, .times = 0});
+    const pid_t observed[] = {pids::kSettings, pids::kTextEdit};
+    std::vector<ElementData> apps;
+    for (pid_t pid : observed)
+        apps.push_back(value_of(provider().app_by_pid(static_cast<std::uint32_t>(pid))));
+
+    std::atomic<bool> done{false};
+    std::jthread writer([&] {
+        AXElement check = element(find(pids::kSettings, "settings.scrollbars"));
+        auto press = ax::make_cf_string("AXPress");
+        while (!done.load())
+            safe_ax_perform_action(check.get(), static_cast<CFStringRef>(press.get()));
+    });
+    std::atomic<int> refused{0};
+    {
+        std::vector<std::jthread> subscribers;
+        for (int t = 0; t < 4; ++t) {
+            subscribers.emplace_back([&, t] {
+                for (int i = 0; i < 3; ++i) {
+                    auto sub = ax::subscribe_observer(apps[static_cast<std::size_t>(t + i) % 2],
+                                                      ax::RetryClock::real(), 50ms);
+                    if (error_text(sub) ==
+                        "Platform { code: -1, message: \"Failed to start observer RunLoop\" }")
+                        ++refused;
+                }
+            });
+        }
+    }
+    done = true;
+    writer.join();
+    EXPECT_EQ(refused.load(), 12);
     EXPECT_EQ(sd::notification_registrations(), 0u);
 }
 
