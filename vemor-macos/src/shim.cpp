@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -573,7 +574,8 @@ int32_t safe_cg_capture_rgba(int32_t region, uint8_t** out_pixels, uint32_t* out
             const std::size_t displays = SCShareableContentStandinGetDisplays(&display, 1, &error);
             content_error.reset(error);
             if (displays == 0) {
-                if (content_error) log_capture_error(kShareableContentErrorLog, content_error.get());
+                if (content_error)
+                    log_capture_error(kShareableContentErrorLog, content_error.get());
                 return -1;
             }
             const CGRect frame = display.frame;
@@ -601,7 +603,8 @@ int32_t safe_cg_capture_rgba(int32_t region, uint8_t** out_pixels, uint32_t* out
                 &error));
             capture_error.reset(error);
             if (!image) {
-                if (capture_error) log_capture_error(kScreenshotManagerErrorLog, capture_error.get());
+                if (capture_error)
+                    log_capture_error(kScreenshotManagerErrorLog, capture_error.get());
                 return -2;
             }
             const std::size_t iw = CGImageGetWidth(image.get());

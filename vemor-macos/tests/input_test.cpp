@@ -193,32 +193,32 @@ TEST_F(MacOSInputTest, DragsStepEvery16MillisecondsAndEndOnTheTarget) {
     // With stale reads the pointer reads back where it was before the drag, as on the platform
     // when the system has not yet handled the posted moves.
     for (bool stale : {false, true})
-    for (const Case& c : cases) {
-        SCOPED_TRACE(stale ? "stale reads" : "fresh reads");
-        sd::clear_posted_events();
-        sd::set_pointer_reads_stale(false);
-        sd::set_pointer_location({700, 700});
-        sd::set_pointer_reads_stale(stale);
-        Recorded r;
-        ASSERT_TRUE(r.input.pointer_drag(from, to, c.button, c.duration));
-        const auto events = sd::posted_events();
-        ASSERT_EQ(events.size(), c.steps + 3);
-        EXPECT_EQ(events[0].type, kCGEventMouseMoved);
-        EXPECT_EQ(events[1].type, c.down);
-        // Pressed where the drag starts and released where it ends.
-        EXPECT_EQ(events[1].location.x, from.x);
-        EXPECT_EQ(events[1].location.y, from.y);
-        for (std::size_t i = 2; i < c.steps + 2; ++i) EXPECT_EQ(events[i].type, c.dragged);
-        EXPECT_EQ(events[2].location.x, c.first.x);
-        EXPECT_EQ(events[2].location.y, c.first.y);
-        EXPECT_EQ(events[c.steps + 1].location.x, to.x);
-        EXPECT_EQ(events[c.steps + 1].location.y, to.y);
-        EXPECT_EQ(events.back().type, c.up);
-        EXPECT_EQ(events.back().location.x, to.x);
-        EXPECT_EQ(events.back().location.y, to.y);
-        EXPECT_EQ(events.back().button_number, static_cast<std::int64_t>(c.button));
-        EXPECT_EQ(r.sleeps, std::vector<Duration>(c.steps - 1, std::chrono::milliseconds(16)));
-    }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(stale ? "stale reads" : "fresh reads");
+            sd::clear_posted_events();
+            sd::set_pointer_reads_stale(false);
+            sd::set_pointer_location({700, 700});
+            sd::set_pointer_reads_stale(stale);
+            Recorded r;
+            ASSERT_TRUE(r.input.pointer_drag(from, to, c.button, c.duration));
+            const auto events = sd::posted_events();
+            ASSERT_EQ(events.size(), c.steps + 3);
+            EXPECT_EQ(events[0].type, kCGEventMouseMoved);
+            EXPECT_EQ(events[1].type, c.down);
+            // Pressed where the drag starts and released where it ends.
+            EXPECT_EQ(events[1].location.x, from.x);
+            EXPECT_EQ(events[1].location.y, from.y);
+            for (std::size_t i = 2; i < c.steps + 2; ++i) EXPECT_EQ(events[i].type, c.dragged);
+            EXPECT_EQ(events[2].location.x, c.first.x);
+            EXPECT_EQ(events[2].location.y, c.first.y);
+            EXPECT_EQ(events[c.steps + 1].location.x, to.x);
+            EXPECT_EQ(events[c.steps + 1].location.y, to.y);
+            EXPECT_EQ(events.back().type, c.up);
+            EXPECT_EQ(events.back().location.x, to.x);
+            EXPECT_EQ(events.back().location.y, to.y);
+            EXPECT_EQ(events.back().button_number, static_cast<std::int64_t>(c.button));
+            EXPECT_EQ(r.sleeps, std::vector<Duration>(c.steps - 1, std::chrono::milliseconds(16)));
+        }
 }
 
 TEST_F(MacOSInputTest, ALongRunKeepsOnlyTheMostRecentEvents) {

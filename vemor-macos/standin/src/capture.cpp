@@ -96,8 +96,8 @@ size_t SCShareableContentStandinGetDisplays(SCStandinDisplay* displays, size_t m
 }
 
 CGImageRef SCScreenshotManagerStandinCaptureImage(CGDirectDisplayID display, CGRect sourceRect,
-                                                  size_t width, size_t height,
-                                                  Boolean showsCursor, CFStringRef* error) {
+                                                  size_t width, size_t height, Boolean showsCursor,
+                                                  CFStringRef* error) {
     if (error != nullptr) *error = nullptr;
     log_call("SCScreenshotManagerStandinCaptureImage");
     if (check_fault("SCScreenshotManagerStandinCaptureImage").null) return nullptr;

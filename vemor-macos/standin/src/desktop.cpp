@@ -1863,8 +1863,10 @@ void set_pointer_location(CGPoint p) {
 void set_pointer_reads_stale(bool stale) {
     Lock lock(desktop_mutex());
     State& s = state();
-    if (stale) s.pointer_read = s.pointer;
-    else s.pointer_read.reset();
+    if (stale)
+        s.pointer_read = s.pointer;
+    else
+        s.pointer_read.reset();
 }
 
 long live_object_count() { return live_objects(); }
