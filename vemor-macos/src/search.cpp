@@ -104,9 +104,8 @@ bool fast_match(const SimpleSelector& simple, ChildReads& reads, Role mapped,
 
 // One element the walk examined: what its children's filter needs, and which tests it passed.
 struct Node {
-    AXElement element;  // released once its children are read, unless it passed a test
+    AXElement element;  // kept only when it passed a test
     Role role = Role::Unknown;
-    std::optional<std::string> title;  // a window's: its children's parent name, until read
     std::optional<std::uint32_t> pid;
     std::optional<ElementData> data;  // an application of the desktop, snapshotted already
     std::uint32_t depth = 0;
@@ -159,61 +158,59 @@ std::optional<Examined> examine(const AXElement& child, Role parent_role,
     return out;
 }
 
-// The examined part of one application's tree, read breadth-first and kept in arrays that give
-// every node its children's range, from which document order follows. An application answers
-// one request at a time, so its walk is one task of the pool: the applications of the desktop
-// are walked side by side, and no worker waits on an application another worker is talking to.
+// The examined part of one tree, read level by level and kept in arrays that give every node its
+// children's range, from which document order follows. Each level is one parallel map on the
+// pool: every child of the level is examined, and the children of those kept are read, each in
+// its own task, so that requests to one application overlap while it answers them. The results
+// are put in place in child order once the level is done.
 class Walk {
 public:
     // `reach`: the deepest depth any test can matter at; nothing deeper is read.
     Walk(std::span<const SimpleSelector* const> tests, std::uint64_t reach)
         : tests_(tests), reach_(reach) {}
 
-    // A top-level node whose tests are already decided (an application of the desktop).
+    // A top-level node whose tests are already decided (an application of the desktop), at
+    // depth 0; its children are read by `run`.
     void add_top(AXElement element, ElementData data) {
         Node node;
-        node.element = std::move(element);
         node.role = data.role;
-        node.title = data.name;
         node.pid = data.pid;
         for (const SimpleSelector* test : tests_) {
             const bool passed = selector::matches_simple(data, *test);
             passes_.push_back(passed ? 1 : 0);
             node.passed_any = node.passed_any || passed;
         }
+        if (reach_ >= 1) {
+            start_depth_ = 1;
+            tops_.push_back(Parent{nodes_.size(), data.role, data.name, data.pid});
+            top_elements_.push_back(element);
+        }
+        if (node.passed_any) node.element = std::move(element);
         node.data = std::move(data);
         nodes_.push_back(std::move(node));
         ++top_count_;
     }
 
-    // The children of a search root, at depth `depth`.
-    void add_root_children(const AXElement& root, Role role, const std::optional<std::string>& name,
-                           std::optional<std::uint32_t> pid, std::uint32_t depth) {
+    // The children of a search root, at depth `depth`, read by `run`.
+    void add_root(AXElement root, Role role, std::optional<std::string> name,
+                  std::optional<std::uint32_t> pid, std::uint32_t depth) {
         if (depth > reach_) return;
-        for (const auto& kid : ax::ax_element_array(root, "AXChildren"))
-            if (auto e = examine(kid, role, name, tests_, pid)) append(std::move(*e), depth, pid);
-        top_count_ = nodes_.size();
+        start_depth_ = depth;
+        tops_.push_back(Parent{kNoNode, role, std::move(name), pid});
+        top_elements_.push_back(std::move(root));
     }
 
     // Reads every level below the top one, level by level.
     void run() {
-        for (std::size_t p = 0; p < nodes_.size(); ++p) {
-            std::vector<Examined> kids;
-            if (std::uint64_t{nodes_[p].depth} + 1 <= reach_) {
-                const auto elements = ax::ax_element_array(nodes_[p].element, "AXChildren");
-                kids.reserve(elements.size());
-                for (const auto& kid : elements)
-                    if (auto e = examine(kid, nodes_[p].role, nodes_[p].title, tests_, nodes_[p].pid))
-                        kids.push_back(std::move(*e));
-            }
-            nodes_[p].first_child = nodes_.size();
-            nodes_[p].child_count = kids.size();
-            const std::uint32_t depth = nodes_[p].depth + 1;
-            const auto pid = nodes_[p].pid;
-            for (auto& e : kids) append(std::move(e), depth, pid);
-            nodes_[p].title.reset();
-            if (!nodes_[p].passed_any) nodes_[p].element = AXElement();
-        }
+        Level level;
+        level.depth = start_depth_;
+        level.parents = std::move(tops_);
+        level.children.resize(level.parents.size());
+        macos::parallel_each(level.parents.size(), [&](std::size_t i) {
+            level.children[i] = ax::ax_element_array(top_elements_[i], "AXChildren");
+        });
+        top_elements_.clear();
+        while (!level.parents.empty()) level = run_level(std::move(level));
     }
 
     // Pre-order over the walked tree: visit(index) answers whether to go below the node, and
@@ -246,14 +243,83 @@ public:
     const Node& node(std::size_t index) const { return nodes_[index]; }
 
 private:
+    static constexpr std::size_t kNoNode = std::numeric_limits<std::size_t>::max();
+
+    // What a level's children need of their parent: the child filter's role and name, and the
+    // pid the parent's subtree belongs to.
+    struct Parent {
+        std::size_t node;  // kNoNode for a search root, which is not part of the walk
+        Role role;
+        std::optional<std::string> name;
+        std::optional<std::uint32_t> pid;
+    };
+
+    // One level: its parents, in document order, and each parent's children as read.
+    struct Level {
+        std::uint32_t depth = 0;
+        std::vector<Parent> parents;
+        std::vector<std::vector<AXElement>> children;
+    };
+
+    // One child of a level as its task left it: examined, and its own children read.
+    struct Visited {
+        std::optional<Examined> examined;
+        std::vector<AXElement> children;
+    };
+
+    Level run_level(Level level) {
+        struct Task {
+            std::size_t parent;
+            std::size_t child;
+        };
+        std::vector<Task> tasks;
+        for (std::size_t p = 0; p < level.parents.size(); ++p)
+            for (std::size_t c = 0; c < level.children[p].size(); ++c) tasks.push_back({p, c});
+        const bool read_below = std::uint64_t{level.depth} + 1 <= reach_;
+
+        std::vector<Visited> visited(tasks.size());
+        macos::parallel_each(tasks.size(), [&](std::size_t t) {
+            const Parent& parent = level.parents[tasks[t].parent];
+            const AXElement& child = level.children[tasks[t].parent][tasks[t].child];
+            Visited& v = visited[t];
+            v.examined = examine(child, parent.role, parent.name, tests_, parent.pid);
+            if (v.examined && read_below) v.children = ax::ax_element_array(child, "AXChildren");
+        });
+
+        Level next;
+        next.depth = level.depth + 1;
+        std::size_t t = 0;
+        for (std::size_t p = 0; p < level.parents.size(); ++p) {
+            const std::size_t first = nodes_.size();
+            for (std::size_t c = 0; c < level.children[p].size(); ++c, ++t) {
+                Visited& v = visited[t];
+                if (!v.examined) continue;
+                if (!v.children.empty()) {
+                    next.parents.push_back(Parent{nodes_.size(), v.examined->role,
+                                                  std::move(v.examined->title),
+                                                  level.parents[p].pid});
+                    next.children.push_back(std::move(v.children));
+                }
+                append(std::move(*v.examined), level.depth, level.parents[p].pid);
+            }
+            if (level.parents[p].node == kNoNode) {
+                top_count_ = nodes_.size();
+            } else {
+                nodes_[level.parents[p].node].first_child = first;
+                nodes_[level.parents[p].node].child_count = nodes_.size() - first;
+            }
+        }
+        return next;
+    }
+
     void append(Examined&& e, std::uint32_t depth, std::optional<std::uint32_t> pid) {
         Node node;
         node.passed_any = std::any_of(e.passes.begin(), e.passes.end(),
                                       [](std::uint8_t p) { return p != 0; });
         passes_.insert(passes_.end(), e.passes.begin(), e.passes.end());
-        node.element = std::move(e.element);
+        // Only an element that passed a test is needed after its level: it may be selected.
+        if (node.passed_any) node.element = std::move(e.element);
         node.role = e.role;
-        node.title = std::move(e.title);
         node.pid = pid;
         node.depth = depth;
         nodes_.push_back(std::move(node));
@@ -264,6 +330,10 @@ private:
     std::vector<Node> nodes_;
     std::vector<std::uint8_t> passes_;
     std::size_t top_count_ = 0;
+    // The parents whose children `run` reads first, with their elements.
+    std::vector<Parent> tops_;
+    std::vector<AXElement> top_elements_;
+    std::uint32_t start_depth_ = 0;  // the depth of the children read first
 };
 
 // The deepest depth at which any clause can select something: its first segment's bound, then
@@ -364,7 +434,7 @@ std::vector<WalkMatch> MacOSProvider::collect_matching_ax_group(
         clause_of.push_back(c);
     }
     Walk walk(tests, max_depth);
-    walk.add_root_children(parent, parent_role, parent_name, pid, depth);
+    walk.add_root(parent, parent_role, parent_name, pid, depth);
     walk.run();
     walk.preorder([&](std::size_t index) {
         for (std::size_t t = 0; t < tests.size(); ++t) {
@@ -430,13 +500,14 @@ Result<ElementList> MacOSProvider::find_under_root(const ElementData& root,
     const AXElement element = VEMOR_TRY(get_cached(root.handle));
     selector::TreeMatcher matcher(group, false, max_depth);
     Walk walk(matcher.tests(), reach_of(group, false, max_depth));
-    walk.add_root_children(element, root.role, root.name, root.pid, 0);
+    walk.add_root(element, root.role, root.name, root.pid, 0);
     walk.run();
     return select_walked(*this, std::span(&walk, 1), matcher, limit);
 }
 
-// The whole desktop: the applications are the top level (depth 0), and their trees are read
-// together, level by level, each application's requests overlapping with the others'. A clause
+// The whole desktop: the applications are the top level (depth 0). Each application's tree is
+// walked in a pool task of its own, so that the applications' walks overlap rather than wait for
+// each other level by level; inside each, every level is a parallel map of its own. A clause
 // whose first segment is `application` looks at the top level only, as in the core tree search.
 Result<ElementList> MacOSProvider::find_on_desktop(const SelectorGroup& group,
                                                    std::optional<std::size_t> limit,
