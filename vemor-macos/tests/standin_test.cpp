@@ -251,14 +251,29 @@ TEST_F(StandinDesktopTest, UntrustedProcessesAreRefused) {
     EXPECT_EQ(read(app.get(), "AXRole").code, kAXErrorAPIDisabled);
 }
 
+// A request times out when transfer and service together outlast its time-out, whichever of
+// the two is long; the default time-out (0: the platform's) outlasts them.
 TEST_F(StandinDesktopTest, SlowApplicationsTimeOut) {
-    sd::set_latency(pids::kNotes, std::chrono::milliseconds(30));
+    using std::chrono::milliseconds;
+    const struct {
+        sd::AppLatency latency;
+        float timeout;
+        AXError code;
+    } cases[] = {
+        {{.service = milliseconds(30)}, 0.005f, kAXErrorCannotComplete},
+        {{.transfer = milliseconds(30)}, 0.005f, kAXErrorCannotComplete},
+        {{.transfer = milliseconds(3), .service = milliseconds(3)}, 0.005f,
+         kAXErrorCannotComplete},
+        {{.transfer = milliseconds(2), .service = milliseconds(2)}, 0.005f, 0},
+        {{.transfer = milliseconds(30), .service = milliseconds(30)}, 0, 0},
+    };
     auto app = own(safe_ax_create_application(pids::kNotes));
-    EXPECT_EQ(read(app.get(), "AXRole").code, 0);
-    ASSERT_EQ(safe_ax_set_messaging_timeout(app.get(), 0.005f), 0);
-    EXPECT_EQ(read(app.get(), "AXRole").code, kAXErrorCannotComplete);
-    ASSERT_EQ(safe_ax_set_messaging_timeout(app.get(), 0), 0);
-    EXPECT_EQ(read(app.get(), "AXRole").code, 0);
+    for (const auto& c : cases) {
+        sd::set_latency(pids::kNotes, c.latency);
+        ASSERT_EQ(safe_ax_set_messaging_timeout(app.get(), c.timeout), 0);
+        EXPECT_EQ(read(app.get(), "AXRole").code, c.code)
+            << c.latency.transfer.count() << " us + " << c.latency.service.count() << " us";
+    }
 }
 
 // --- Observers on run loops ------------------------------------------------------------------

@@ -236,6 +236,8 @@ TEST(DesktopJson, MessagesNameTheLine) {
          "\"effect\": \"explode\"}]}]}",
          "d:3: unknown effect \"explode\""},
         {"{\"base\": \"custom\"}", "d:1: \"base\" must be \"empty\" or \"default\""},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\",\n \"service_us\": -1}]}",
+         "d:2: \"service_us\" must be a whole number of microseconds from 0 to 3600000000"},
         {"{\"trusted\": true,\n}", "d:2: expected a quoted key"},
         {"{\"os_version\": \"a\\qb\"}", "d:1: invalid escape in a string"},
         {"{\"os_version\": \"\\ud800\"}", "d:1: unpaired surrogate in a \\u escape"},
@@ -261,6 +263,7 @@ TEST(DesktopJson, ReadsElementsValuesAndTheDefaultBase) {
     auto spec = standin::parse_desktop_json(R"({
       "base": "default", "trusted": false, "os_version": null,
       "apps": [{"pid": 150, "name": "Writer", "focused_element": "w.text",
+                "transfer_us": 50, "service_us": 7,
                 "children": [{"role": "AXWindow", "identifier": "w", "frame": [1, 2, 3, 4],
                   "attributes": {"AXRange": {"range": [1, 2]}, "AXList": [1, 2.5, "x", null],
                                  "AXParentLink": {"link": "w"}},
@@ -277,6 +280,8 @@ TEST(DesktopJson, ReadsElementsValuesAndTheDefaultBase) {
     EXPECT_EQ(spec->apps.size(), 6u);  // TextEdit (150) replaced by Writer
     const standin::AppSpec& writer = spec->apps.back();
     EXPECT_EQ(writer.name, "Writer");
+    EXPECT_EQ(writer.latency, (standin::AppLatency{std::chrono::microseconds(50),
+                                                   std::chrono::microseconds(7)}));
     const standin::ElementSpec& window = writer.element.children.at(0);
     EXPECT_EQ(window.attributes.at("AXRange"), standin::Value(CFRange{1, 2}));
     EXPECT_EQ(window.attributes.at("AXList"),

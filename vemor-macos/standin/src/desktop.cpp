@@ -12,6 +12,8 @@
 #include <thread>
 #include <unordered_set>
 
+#include <sys/prctl.h>
+
 namespace vemor::standin {
 
 namespace {
@@ -46,7 +48,7 @@ struct AppState {
     ElementId focused_window = 0;
     ElementId focused_element = 0;
     std::shared_ptr<std::mutex> call_mutex = std::make_shared<std::mutex>();
-    std::chrono::microseconds latency{0};
+    AppLatency latency;
     bool accessible = true;
 };
 
@@ -838,6 +840,7 @@ AppState& add_app(State& s, const AppSpec& spec) {
     app.pid = spec.pid;
     app.name = spec.name;
     app.accessible = spec.accessible;
+    app.latency = spec.latency;
     app.root = build(s, spec.element, spec.pid, 0);
     // The application element's defaults go on the built root: copying the description to
     // carry them would deep-copy the whole tree.
@@ -938,30 +941,53 @@ Node* resolve(State& s, const ElementObject& e, AXError& err) {
 // What an application's latency asks of a request: nothing when it answers at once.
 struct AppWait {
     std::shared_ptr<std::mutex> call_mutex;
-    std::chrono::microseconds latency{0};
-    double timeout = 0;
+    AppLatency latency;
+    std::chrono::microseconds timeout{0};
 };
 
 // Desktop mutex held.
 AppWait app_wait(State& s, const ElementObject& e) {
     AppState* app = app_of(s, e.pid);
-    if (app == nullptr || app->latency.count() == 0) return {};
-    float t = e.timeout.load();
+    if (app == nullptr || (app->latency.transfer.count() == 0 && app->latency.service.count() == 0))
+        return {};
+    const float t = e.timeout.load();
+    const double seconds =
+        t > 0 ? t : s.global_timeout > 0 ? s.global_timeout : kDefaultMessagingTimeout;
     return {app->call_mutex, app->latency,
-            t > 0 ? t : s.global_timeout > 0 ? s.global_timeout : kDefaultMessagingTimeout};
+            std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::duration<double>(seconds))};
 }
 
-// Sleeps the application's latency, one request at a time per application, outside the
-// desktop mutex. Returns kAXErrorCannotComplete when the request's time-out is shorter.
+// Waits `d` to within a microsecond or two, where a plain sleep overshoots a 50 µs wait by
+// more than its length: the thread's timer slack goes down to 1 ns on its first wait, and the
+// last stretch, shorter than the kernel's wake-up time, is spun.
+void wait_precisely(std::chrono::microseconds d) {
+    using Clock = std::chrono::steady_clock;
+    constexpr std::chrono::microseconds kSpun{25};
+    if (d.count() <= 0) return;
+    thread_local const bool slack_lowered = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    (void)slack_lowered;
+    const auto deadline = Clock::now() + d;
+    if (d > kSpun) std::this_thread::sleep_until(deadline - kSpun);
+    while (Clock::now() < deadline) {
+    }
+}
+
+// Spends the application's latency outside the desktop mutex: the transfer time alongside any
+// other request in flight, then the service time one request at a time per application.
+// Returns kAXErrorCannotComplete, once the request's time-out has passed, when the two
+// together take longer than it.
 AXError wait_for_app(const AppWait& w) {
-    std::lock_guard app_lock(*w.call_mutex);
-    auto limit = std::chrono::duration<double>(w.timeout);
-    if (w.latency > limit) {
-        std::this_thread::sleep_for(limit);
+    const auto [transfer, service] = w.latency;
+    const bool in_time = transfer + service <= w.timeout;
+    if (!in_time && transfer >= w.timeout) {
+        wait_precisely(w.timeout);
         return kAXErrorCannotComplete;
     }
-    std::this_thread::sleep_for(w.latency);
-    return kAXErrorSuccess;
+    wait_precisely(transfer);
+    std::lock_guard app_lock(*w.call_mutex);
+    wait_precisely(in_time ? service : w.timeout - transfer);
+    return in_time ? kAXErrorSuccess : kAXErrorCannotComplete;
 }
 
 // The call log's detail for an attribute or action name that may be missing.
@@ -1810,10 +1836,14 @@ void clear_faults() {
     g_any_fault = false;
 }
 
-void set_latency(pid_t pid, std::chrono::microseconds latency) {
+void set_latency(pid_t pid, AppLatency latency) {
     Lock lock(desktop_mutex());
     AppState* app = app_of(state(), pid);
     if (app != nullptr) app->latency = latency;
+}
+
+void set_latency(pid_t pid, std::chrono::microseconds service) {
+    set_latency(pid, AppLatency{.service = service});
 }
 
 std::vector<CallRecord> call_log() {

@@ -11,6 +11,7 @@
 //     "focused_app": 150, "trusted": true, "os_version": "15.5" | null,
 //     "apps": [{"pid": 150 (required), "name": "TextEdit" (required),
 //               "window_entries": true, "focused_element": "identifier", "accessible": true,
+//               "transfer_us": 50, "service_us": 10,   // latency per request (AppLatency)
 //               ...element keys of the application element (no "role" needed)}],
 //     "window_list": [{"pid": v, "owner_name": v, "layer": v, "name": "t",
 //                      "bounds": [x, y, w, h], "window": "identifier"}]
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -526,6 +528,15 @@ pid_t read_pid(Reader& r, std::string_view what) {
     return static_cast<pid_t>(r.integer(what, 1, 0x7FFFFFFF, "a positive process id"));
 }
 
+// A latency: whole microseconds, up to an hour.
+std::chrono::microseconds read_microseconds(Reader& r, std::string_view what) {
+    constexpr std::int64_t kHour = 3'600'000'000;
+    const std::int64_t v = r.integer(what);
+    if (v < 0 || v > kHour)
+        r.fail(std::string(what) + " must be a whole number of microseconds from 0 to 3600000000");
+    return std::chrono::microseconds(v);
+}
+
 AppSpec read_app(Reader& r, std::size_t& pid_line) {
     AppSpec app;
     bool has_pid = false;
@@ -544,6 +555,10 @@ AppSpec read_app(Reader& r, std::size_t& pid_line) {
             app.focused_element = r.string("\"focused_element\"");
         } else if (key == "accessible") {
             app.accessible = r.boolean("\"accessible\"");
+        } else if (key == "transfer_us") {
+            app.latency.transfer = read_microseconds(r, "\"transfer_us\"");
+        } else if (key == "service_us") {
+            app.latency.service = read_microseconds(r, "\"service_us\"");
         } else if (!read_element_member(r, key, app.element, 1)) {
             r.fail("unknown key " + quoted(key) + " in an application");
         }

@@ -172,6 +172,19 @@ struct WindowEntrySpec {
     std::optional<std::string> window;
 };
 
+// What each accessibility request to an application costs before it is answered, as on the
+// platform, where a request travels to the application as a message and is served on its main
+// thread. The transfer time is the message's way there and back: requests in flight spend it
+// side by side. The service time is the application's own work: it serves one request at a
+// time, so concurrent requests queue for it. A request whose messaging time-out is shorter than
+// the two together waits out its time-out and fails with kAXErrorCannotComplete. Both are waited
+// to within a microsecond or two (the waiting thread's timer slack is lowered to 1 ns).
+struct AppLatency {
+    std::chrono::microseconds transfer{0};
+    std::chrono::microseconds service{0};
+    bool operator==(const AppLatency&) const = default;
+};
+
 struct AppSpec {
     pid_t pid = 0;
     std::string name;
@@ -186,6 +199,8 @@ struct AppSpec {
     // False: the process has no accessibility bridge; every request to it but
     // AXUIElementGetPid (answered locally) fails with kAXErrorNotImplemented (-25208).
     bool accessible = true;
+    // None by default: the application answers at once.
+    AppLatency latency;
 };
 
 struct DisplaySpec {
@@ -220,8 +235,9 @@ inline constexpr pid_t kSettings = 160;
 inline constexpr pid_t kNotes = 170;
 }  // namespace default_pids
 
-// Replaces the whole desktop. Faults, latencies, logs and delayed writes are cleared too; AX
-// references made before refer to nothing afterwards (-25202).
+// Replaces the whole desktop. Faults, logs and delayed writes are cleared too, and each
+// application's latency is the description's; AX references made before refer to nothing
+// afterwards (-25202).
 void install_desktop(const DesktopSpec& spec);
 void reset_to_default_desktop();
 
@@ -338,10 +354,10 @@ struct Fault {
 void add_fault(const Fault& fault);
 void clear_faults();
 
-// Every AX request to the process sleeps this long first, one request at a time per process,
-// as applications answer. A request whose messaging time-out is shorter waits that long and
-// fails with kAXErrorCannotComplete.
-void set_latency(pid_t pid, std::chrono::microseconds latency);
+// The application's latency from now on (AppLatency).
+void set_latency(pid_t pid, AppLatency latency);
+// A service time alone, no transfer time.
+void set_latency(pid_t pid, std::chrono::microseconds service);
 
 // --- What the backend did -------------------------------------------------------------------
 struct CallRecord {
