@@ -1,7 +1,9 @@
 // The macOS search against the core search on the same tree: random simulated desktops and
 // random selectors must select the same elements in the same order. The core side runs over a
-// snapshot of the desktop taken through get_children. A bounded number of cases runs by default;
-// VEMOR_SEARCH_DIFF_CASES=N runs N. Also: a chain far deeper than any stack allows.
+// snapshot of the desktop taken through get_children. On every other desktop the applications
+// take a transfer time per request, so that the walk's requests finish in no particular order
+// while their results must still come out in document order. A bounded number of cases runs by
+// default; VEMOR_SEARCH_DIFF_CASES=N runs N. Also: a chain far deeper than any stack allows.
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -27,7 +29,7 @@ class RandomDesktop {
 public:
     explicit RandomDesktop(std::uint64_t seed) : rng_(seed) {}
 
-    sd::DesktopSpec make() {
+    sd::DesktopSpec make(sd::AppLatency latency) {
         std::vector<sd::AppSpec> apps;
         const int app_count = 1 + below(3);
         for (int a = 0; a < app_count; ++a) {
@@ -39,6 +41,7 @@ public:
                 windows.push_back(std::move(spec));
             }
             apps.push_back(app(kFirstPid + a, fmt::format("App{}", a), std::move(windows)));
+            apps.back().latency = latency;
         }
         return desktop(std::move(apps));
     }
@@ -171,7 +174,8 @@ TEST_F(SearchDifferentialTest, SameElementsInTheSameOrderAsTheCoreSearch) {
     if (const char* v = std::getenv("VEMOR_SEARCH_DIFF_CASES")) cases = std::max(1, std::atoi(v));
     constexpr int kSelectorsPerDesktop = 12;
     for (int d = 0; d < (cases + kSelectorsPerDesktop - 1) / kSelectorsPerDesktop; ++d) {
-        install(RandomDesktop(1000 + d).make());
+        const sd::AppLatency latency{.transfer = std::chrono::microseconds(d % 2 == 1 ? 20 : 0)};
+        install(RandomDesktop(1000 + d).make(latency));
         const SnapshotTree tree(provider());
         const auto roots = tree.roots();
         RandomSelector selectors(5000 + d);

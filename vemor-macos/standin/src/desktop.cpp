@@ -41,13 +41,20 @@ struct Node {
     std::optional<CGRect> windowed_frame;
 };
 
+// An application's main thread as its requests see it: busy until the requests booked so far
+// are served, one after the other in the order they arrived.
+struct Server {
+    std::mutex m;
+    std::chrono::steady_clock::time_point busy_until{};
+};
+
 struct AppState {
     pid_t pid = 0;
     std::string name;
     ElementId root = 0;
     ElementId focused_window = 0;
     ElementId focused_element = 0;
-    std::shared_ptr<std::mutex> call_mutex = std::make_shared<std::mutex>();
+    std::shared_ptr<Server> server = std::make_shared<Server>();
     AppLatency latency;
     bool accessible = true;
 };
@@ -940,7 +947,7 @@ Node* resolve(State& s, const ElementObject& e, AXError& err) {
 
 // What an application's latency asks of a request: nothing when it answers at once.
 struct AppWait {
-    std::shared_ptr<std::mutex> call_mutex;
+    std::shared_ptr<Server> server;
     AppLatency latency;
     std::chrono::microseconds timeout{0};
 };
@@ -953,41 +960,46 @@ AppWait app_wait(State& s, const ElementObject& e) {
     const float t = e.timeout.load();
     const double seconds =
         t > 0 ? t : s.global_timeout > 0 ? s.global_timeout : kDefaultMessagingTimeout;
-    return {app->call_mutex, app->latency,
+    return {app->server, app->latency,
             std::chrono::duration_cast<std::chrono::microseconds>(
                 std::chrono::duration<double>(seconds))};
 }
 
-// Waits `d` to within a microsecond or two, where a plain sleep overshoots a 50 µs wait by
-// more than its length: the thread's timer slack goes down to 1 ns on its first wait, and the
-// last stretch, shorter than the kernel's wake-up time, is spun.
-void wait_precisely(std::chrono::microseconds d) {
+// Waits until `deadline` to within a microsecond or two, where a plain sleep overshoots a 50 µs
+// wait by more than its length: the thread's timer slack goes down to 1 ns on its first wait,
+// and the last stretch, shorter than the kernel's wake-up time, is spun.
+void wait_precisely_until(std::chrono::steady_clock::time_point deadline) {
     using Clock = std::chrono::steady_clock;
     constexpr std::chrono::microseconds kSpun{25};
-    if (d.count() <= 0) return;
     thread_local const bool slack_lowered = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)slack_lowered;
-    const auto deadline = Clock::now() + d;
-    if (d > kSpun) std::this_thread::sleep_until(deadline - kSpun);
+    if (deadline - Clock::now() > kSpun) std::this_thread::sleep_until(deadline - kSpun);
     while (Clock::now() < deadline) {
     }
 }
 
 // Spends the application's latency outside the desktop mutex: the transfer time alongside any
-// other request in flight, then the service time one request at a time per application.
-// Returns kAXErrorCannotComplete, once the request's time-out has passed, when the two
-// together take longer than it.
+// other request in flight; then the service time, after the requests that reached the
+// application earlier have been served, so that it serves one at a time with no pause between
+// them. A request answered later than its time-out after it was sent waits out the time-out
+// and fails with kAXErrorCannotComplete; the application gives up on it then too.
 AXError wait_for_app(const AppWait& w) {
-    const auto [transfer, service] = w.latency;
-    const bool in_time = transfer + service <= w.timeout;
-    if (!in_time && transfer >= w.timeout) {
-        wait_precisely(w.timeout);
+    const auto sent = std::chrono::steady_clock::now();
+    const auto expires = sent + w.timeout;
+    const auto arrives = sent + w.latency.transfer;
+    wait_precisely_until(std::min(arrives, expires));
+    std::chrono::steady_clock::time_point answered;
+    {
+        std::lock_guard lock(w.server->m);
+        answered = std::max(arrives, w.server->busy_until) + w.latency.service;
+        w.server->busy_until = std::max(w.server->busy_until, std::min(answered, expires));
+    }
+    if (answered > expires) {
+        wait_precisely_until(expires);
         return kAXErrorCannotComplete;
     }
-    wait_precisely(transfer);
-    std::lock_guard app_lock(*w.call_mutex);
-    wait_precisely(in_time ? service : w.timeout - transfer);
-    return in_time ? kAXErrorSuccess : kAXErrorCannotComplete;
+    wait_precisely_until(answered);
+    return kAXErrorSuccess;
 }
 
 // The call log's detail for an attribute or action name that may be missing.
@@ -1012,7 +1024,7 @@ AXError ax_request(const char* call, AXUIElementRef element, std::string_view de
     if (!state().trusted) return kAXErrorAPIDisabled;
     AppState* app = e->system_wide ? nullptr : app_of(state(), e->pid);
     if (!local && app != nullptr && !app->accessible) return kAXErrorNotImplemented;
-    if (AppWait w = app_wait(state(), *e); w.call_mutex) {
+    if (AppWait w = app_wait(state(), *e); w.server) {
         lock.unlock();
         if (AXError r = wait_for_app(w); r != kAXErrorSuccess) return r;
         lock.lock();

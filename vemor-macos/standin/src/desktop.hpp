@@ -1,7 +1,7 @@
 // The in-memory desktop behind the simulated platform: applications, their element trees, the
 // window list, focus, observers, faults and logs. One recursive mutex guards it all; the
-// per-application latency is waited outside it: the transfer time with no lock held, the service
-// time under the application's own mutex.
+// per-application latency is waited outside it, each application serving its requests one at a
+// time on a timeline of its own.
 #pragma once
 
 #include <condition_variable>

@@ -176,8 +176,9 @@ struct WindowEntrySpec {
 // platform, where a request travels to the application as a message and is served on its main
 // thread. The transfer time is the message's way there and back: requests in flight spend it
 // side by side. The service time is the application's own work: it serves one request at a
-// time, so concurrent requests queue for it. A request whose messaging time-out is shorter than
-// the two together waits out its time-out and fails with kAXErrorCannotComplete. Both are waited
+// time, in the order they arrive and with no pause between them, so concurrent requests queue
+// for it. A request not answered within its messaging time-out of being sent, queueing
+// included, waits out the time-out and fails with kAXErrorCannotComplete. Both times are waited
 // to within a microsecond or two (the waiting thread's timer slack is lowered to 1 ns).
 struct AppLatency {
     std::chrono::microseconds transfer{0};
