@@ -1,10 +1,15 @@
-// The macOS selector search over a simulated desktop whose applications answer one request at
-// a time with a fixed latency per call, as real applications do: the parallel walk with the
-// pool at one thread and at every core, against the core's tree walk over get_children.
-// Prints the speed-ups after the runs. The counter calls/element is the attribute requests per
-// element of the desktop (from the platform's call log, which keeps the latest 200,000 calls).
+// The macOS selector search over simulated desktops whose applications take a latency for each
+// request, as on the platform: a transfer time that requests in flight spend side by side and a
+// service time the application spends on one request at a time. Each desktop (one application,
+// or eight sharing the elements) is searched under three latencies: transfer only, service only,
+// and both. Variants: the parallel walk with the pool at one thread and at every core, and the
+// core's tree walk over get_children at every core. Every variant runs several iterations; the
+// medians and the speed-ups are printed after the runs. The variants must select the same
+// elements in the same order: any difference is reported and makes the exit status 1.
 //
-//   macos_search_bench [--benchmark_filter=...]   (latency: VEMOR_BENCH_LATENCY_US, default 50)
+//   macos_search_bench [--benchmark_filter=...]
+//   VEMOR_BENCH_ITERATIONS (default 5), VEMOR_BENCH_LATENCY_US (the latency per request, split
+//   between transfer and service in the mixed case; default 50)
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 #include <tbb/global_control.h>
@@ -14,10 +19,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "vemor/macos/provider.hpp"
 #include "vemor/selector.hpp"
@@ -27,19 +33,37 @@ namespace {
 
 namespace sd = vemor::standin;
 using sd::ElementSpec;
+using std::chrono::microseconds;
 
 constexpr pid_t kFirstPid = 9001;
 
 enum Variant : int { kPoolOne = 0, kPoolAll = 1, kCoreWalk = 2 };
+enum Mode : int { kTransfer = 0, kService = 1, kMixed = 2 };
+constexpr const char* kModeNames[] = {"transfer", "service", "mixed"};
 
-std::chrono::microseconds latency() {
-    const char* v = std::getenv("VEMOR_BENCH_LATENCY_US");
-    return std::chrono::microseconds(v ? std::max(0, std::atoi(v)) : 50);
+int env_int(const char* name, int fallback, int least) {
+    const char* v = std::getenv(name);
+    return v ? std::max(least, std::atoi(v)) : fallback;
 }
+
+int iterations() { return env_int("VEMOR_BENCH_ITERATIONS", 5, 1); }
+microseconds per_request() { return microseconds(env_int("VEMOR_BENCH_LATENCY_US", 50, 0)); }
+
+// Mixed: four fifths of the time in transfer, one fifth in service.
+sd::AppLatency latency_of(Mode mode) {
+    const microseconds total = per_request();
+    switch (mode) {
+        case kTransfer: return {.transfer = total};
+        case kService: return {.service = total};
+        default: return {.transfer = total - total / 5, .service = total / 5};
+    }
+}
+
+std::size_t all_cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 // One application of about `elements` elements: a window of groups, each holding eight groups
 // of nine leaves (buttons, texts and text fields). One button per application is named "OK".
-sd::AppSpec make_app(pid_t pid, int elements) {
+sd::AppSpec make_app(pid_t pid, int elements, sd::AppLatency latency) {
     auto w = ElementSpec("AXWindow").title(fmt::format("Main {}", pid)).frame(0, 0, 800, 600);
     const int top_groups = std::max(1, elements / 81);
     int serial = 0;
@@ -70,42 +94,72 @@ sd::AppSpec make_app(pid_t pid, int elements) {
     app.name = fmt::format("App{}", pid);
     app.element = ElementSpec("AXApplication");
     app.element.children.push_back(std::move(w));
+    app.latency = latency;
     return app;
 }
 
 // The elements make_app builds: the application, its window, the groups and leaves, and "OK".
 int app_elements(int elements) { return 3 + std::max(1, elements / 81) * 81; }
 
-void install(int total_elements, int apps) {
+void install(int total_elements, int apps, Mode mode) {
     sd::DesktopSpec d;
-    for (int a = 0; a < apps; ++a) d.apps.push_back(make_app(kFirstPid + a, total_elements / apps));
+    for (int a = 0; a < apps; ++a)
+        d.apps.push_back(make_app(kFirstPid + a, total_elements / apps, latency_of(mode)));
     d.focused_app = kFirstPid;
     sd::install_desktop(d);
-    for (int a = 0; a < apps; ++a) sd::set_latency(kFirstPid + a, latency());
 }
 
-// (total elements, applications) -> seconds per variant.
-std::map<std::pair<int, int>, std::map<int, double>> g_seconds;
-std::map<std::pair<int, int>, std::map<int, std::size_t>> g_found;
+// Requests that reach an application (and so wait its latency) in the call log.
+std::size_t requests_logged() {
+    std::size_t n = 0;
+    for (const auto& c : sd::call_log())
+        if (c.pid != 0 && c.call.starts_with("AXUIElement") && !c.call.starts_with("AXUIElementCreate"))
+            ++n;
+    return n;
+}
+
+struct Key {
+    int elements;
+    int apps;
+    int mode;
+    auto operator<=>(const Key&) const = default;
+};
+
+struct Runs {
+    std::vector<double> seconds;
+    std::size_t requests = 0;  // per search
+    std::optional<std::vector<std::string>> found;  // the first iteration's selection
+    bool varied = false;                            // a later iteration selected otherwise
+};
+
+std::map<Key, std::map<int, Runs>> g_runs;
+
+std::vector<std::string> keys_of(const vemor::ElementList& list) {
+    std::vector<std::string> out;
+    out.reserve(list.size());
+    for (const auto& e : list)
+        out.push_back(fmt::format("{}:{}:{}", vemor::role::to_snake_case(e.role),
+                                  e.name.value_or("-"), e.pid.value_or(0)));
+    return out;
+}
 
 void BM_DesktopSearch(benchmark::State& state) {
-    const int total = static_cast<int>(state.range(0));
-    const int apps = static_cast<int>(state.range(1));
-    const auto variant = static_cast<Variant>(state.range(2));
-    install(total, apps);
+    const Key key{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                  static_cast<int>(state.range(2))};
+    const auto variant = static_cast<Variant>(state.range(3));
+    install(key.elements, key.apps, static_cast<Mode>(key.mode));
     auto provider = vemor::MacOSProvider::create();
     if (!provider) {
         state.SkipWithError(provider.error().message().c_str());
         return;
     }
     const auto group = *vemor::SelectorGroup::parse("button[name=\"OK\"], text_field[name$=\"7\"]");
-    const std::size_t threads =
-        variant == kPoolOne ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads = variant == kPoolOne ? 1 : all_cores();
     tbb::global_control pool(tbb::global_control::max_allowed_parallelism, threads);
 
-    std::size_t found = 0;
-    sd::clear_call_log();
+    Runs& runs = g_runs[key][variant];
     for (auto _ : state) {
+        sd::clear_call_log();
         const auto start = std::chrono::steady_clock::now();
         vemor::Result<vemor::ElementList> r;
         if (variant == kCoreWalk) {
@@ -122,51 +176,83 @@ void BM_DesktopSearch(benchmark::State& state) {
             state.SkipWithError(r.error().message().c_str());
             return;
         }
-        found = r->size();
         state.SetIterationTime(seconds);
-        g_seconds[{total, apps}][variant] = seconds;
+        runs.seconds.push_back(seconds);
+        runs.requests = requests_logged();
+        auto found = keys_of(*r);
+        if (!runs.found) runs.found = std::move(found);
+        else if (found != *runs.found) runs.varied = true;
     }
-    g_found[{total, apps}][variant] = found;
-    // Requests to the applications per element of the desktop, over all iterations.
-    const std::size_t calls = sd::call_count("AXUIElementCopyAttributeValue") +
-                              sd::call_count("AXUIElementCopyMultipleAttributeValues");
-    state.counters["calls/element"] = static_cast<double>(calls) /
-                                      static_cast<double>(state.iterations()) /
-                                      (apps * app_elements(total / apps));
-    state.counters["found"] = static_cast<double>(found);
+    state.counters["requests/element"] = static_cast<double>(runs.requests) /
+                                         (key.apps * app_elements(key.elements / key.apps));
+    state.counters["found"] = static_cast<double>(runs.found ? runs.found->size() : 0);
     state.counters["threads"] = static_cast<double>(threads);
 }
 
 void Args(benchmark::internal::Benchmark* b) {
-    for (auto [total, apps] :
-         {std::pair{1000, 8}, std::pair{10000, 8}, std::pair{50000, 8}, std::pair{5000, 1}})
-        for (int v : {kPoolOne, kPoolAll, kCoreWalk}) b->Args({total, apps, v});
+    for (auto [elements, apps] : {std::pair{10000, 1}, std::pair{10000, 8}})
+        for (int mode : {kTransfer, kService, kMixed})
+            for (int v : {kPoolOne, kPoolAll, kCoreWalk}) b->Args({elements, apps, mode, v});
 }
 
 BENCHMARK(BM_DesktopSearch)
     ->Apply(Args)
-    ->ArgNames({"elements", "apps", "variant"})
-    ->Iterations(1)
+    ->ArgNames({"elements", "apps", "latency", "variant"})
+    ->Iterations(iterations())
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-void print_speedups() {
-    std::printf("\nlatency %lld us per call, one request at a time per application; %u cores\n",
-                static_cast<long long>(latency().count()), std::thread::hardware_concurrency());
-    std::printf("%9s %5s %12s %12s %12s %14s %14s\n", "elements", "apps", "pool 1 (ms)",
-                "pool all (ms)", "core walk (ms)", "all vs 1", "all vs core");
-    for (const auto& [key, times] : g_seconds) {
-        auto at = [&](int v) { return times.count(v) ? times.at(v) * 1000 : 0.0; };
+double median_ms(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return (n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2) * 1000;
+}
+
+// Prints the medians and speed-ups; returns false when two variants selected different elements.
+bool print_summary() {
+    const auto total = per_request();
+    std::printf(
+        "\n%d iterations per variant, median shown; %u cores; %lld us per request: transfer only, "
+        "service only, or mixed (%lld us transfer + %lld us service)\n",
+        iterations(), std::thread::hardware_concurrency(), static_cast<long long>(total.count()),
+        static_cast<long long>(latency_of(kMixed).transfer.count()),
+        static_cast<long long>(latency_of(kMixed).service.count()));
+    std::printf("%8s %4s %8s %10s %10s %10s %10s %9s %11s\n", "elements", "apps", "latency",
+                "1 thr (ms)", "all (ms)", "core (ms)", "us/request", "all vs 1", "all vs core");
+    bool same = true;
+    for (const auto& [key, variants] : g_runs) {
+        auto at = [&](int v) {
+            auto it = variants.find(v);
+            return it == variants.end() ? 0.0 : median_ms(it->second.seconds);
+        };
         auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-        std::printf("%9d %5d %12.1f %12.1f %12.1f %13.2fx %13.2fx\n", key.first, key.second,
-                    at(kPoolOne), at(kPoolAll), at(kCoreWalk), ratio(at(kPoolOne), at(kPoolAll)),
+        const auto one = variants.find(kPoolOne);
+        const double us_per_request =
+            one != variants.end() && one->second.requests > 0
+                ? at(kPoolOne) * 1000 / static_cast<double>(one->second.requests)
+                : 0.0;
+        std::printf("%8d %4d %8s %10.1f %10.1f %10.1f %10.1f %8.2fx %10.2fx\n", key.elements,
+                    key.apps, kModeNames[key.mode], at(kPoolOne), at(kPoolAll), at(kCoreWalk),
+                    us_per_request, ratio(at(kPoolOne), at(kPoolAll)),
                     ratio(at(kCoreWalk), at(kPoolAll)));
-        const auto& found = g_found[key];
-        if (found.size() > 1 && std::any_of(found.begin(), found.end(), [&](const auto& f) {
-                return f.second != found.begin()->second;
-            }))
-            std::printf("          warning: the variants found different numbers of matches\n");
+        const auto& [first_variant, first_runs] = *variants.begin();
+        for (const auto& [v, runs] : variants) {
+            if (runs.varied) {
+                std::printf("  error: variant %d selected other elements from one iteration to "
+                            "the next\n", v);
+                same = false;
+            }
+            if (runs.found != first_runs.found) {
+                std::printf("  error: variant %d selected %zu elements, variant %d %zu, or in "
+                            "another order\n",
+                            first_variant, first_runs.found ? first_runs.found->size() : 0, v,
+                            runs.found ? runs.found->size() : 0);
+                same = false;
+            }
+        }
     }
+    return same;
 }
 
 }  // namespace
@@ -176,7 +262,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    print_speedups();
+    const bool same = print_summary();
     sd::reset_to_default_desktop();
-    return 0;
+    return same ? 0 : 1;
 }
