@@ -113,7 +113,8 @@ void install(int total_elements, int apps, Mode mode) {
 std::size_t requests_logged() {
     std::size_t n = 0;
     for (const auto& c : sd::call_log())
-        if (c.pid != 0 && c.call.starts_with("AXUIElement") && !c.call.starts_with("AXUIElementCreate"))
+        if (c.pid != 0 && c.call.starts_with("AXUIElement") &&
+            !c.call.starts_with("AXUIElementCreate"))
             ++n;
     return n;
 }
