@@ -102,10 +102,9 @@ bool fast_match(const SimpleSelector& simple, ChildReads& reads, Role mapped,
     return true;
 }
 
-// One element the walk examined: what its children's filter needs, and which tests it passed.
+// One element the walk examined: where it sits, and which tests it passed.
 struct Node {
     AXElement element;  // kept only when it passed a test
-    Role role = Role::Unknown;
     std::optional<std::uint32_t> pid;
     std::optional<ElementData> data;  // an application of the desktop, snapshotted already
     std::uint32_t depth = 0;
@@ -173,7 +172,6 @@ public:
     // depth 0; its children are read by `run`.
     void add_top(AXElement element, ElementData data) {
         Node node;
-        node.role = data.role;
         node.pid = data.pid;
         for (const SimpleSelector* test : tests_) {
             const bool passed = selector::matches_simple(data, *test);
@@ -319,7 +317,6 @@ private:
         passes_.insert(passes_.end(), e.passes.begin(), e.passes.end());
         // Only an element that passed a test is needed after its level: it may be selected.
         if (node.passed_any) node.element = std::move(e.element);
-        node.role = e.role;
         node.pid = pid;
         node.depth = depth;
         nodes_.push_back(std::move(node));
