@@ -243,6 +243,8 @@ TEST(DesktopJson, MessagesNameTheLine) {
         {"{\"os_version\": \"\\ud800\"}", "d:1: unpaired surrogate in a \\u escape"},
         {"{\"os_version\": \"\xff\"}", "d:1: a string is not valid UTF-8"},
         {"{\"focused_app\": 01}", "d:1: invalid number"},
+        {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"frame\": [0, 0, 1e400, 1]}]}",
+         "d:1: number out of range"},
         {"{} {}", "d:1: unexpected text after the desktop description"},
         {"{\"apps\": [\n", "d:2: unexpected end of input"},
         {"{\"apps\": [{\"pid\": 1, \"name\": \"A\", \"value\": {\"dot\": [1, 2]}}]}",

@@ -33,6 +33,8 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -340,6 +342,11 @@ private:
         auto [ptr, ec] = std::from_chars(start, q, n.d);
         if (ptr != q || (ec != std::errc() && ec != std::errc::result_out_of_range))
             fail("invalid number");
+        // Out of range leaves the double untouched: a number too small for a double is 0, one
+        // too large for it is refused rather than read as 0 (strtod tells the two apart).
+        if (ec == std::errc::result_out_of_range &&
+            std::isinf(std::strtod(std::string(start, q).c_str(), nullptr)))
+            fail("number out of range");
         return n;
     }
 
@@ -531,10 +538,8 @@ pid_t read_pid(Reader& r, std::string_view what) {
 // A latency: whole microseconds, up to an hour.
 std::chrono::microseconds read_microseconds(Reader& r, std::string_view what) {
     constexpr std::int64_t kHour = 3'600'000'000;
-    const std::int64_t v = r.integer(what);
-    if (v < 0 || v > kHour)
-        r.fail(std::string(what) + " must be a whole number of microseconds from 0 to 3600000000");
-    return std::chrono::microseconds(v);
+    return std::chrono::microseconds(
+        r.integer(what, 0, kHour, "a whole number of microseconds from 0 to 3600000000"));
 }
 
 AppSpec read_app(Reader& r, std::size_t& pid_line) {
