@@ -128,7 +128,7 @@ py::Ref app_list(PyObject*) {
 py::Ref app_find(PyObject*, const py::Call& call) {
     py::Args a;
     if (!a.parse({"find", {"predicate", "timeout"}, 1, 1}, call)) return {};
-    const py::Ref predicate = py::Ref::borrow(a[0]);
+    PyObject* const predicate = a[0];  // the caller's reference lasts the whole call
     auto seconds = timeout_number(a, 1);
     if (!seconds) return {};
     auto timeout = resolve_timeout(*seconds);
@@ -139,26 +139,34 @@ py::Ref app_find(PyObject*, const py::Call& call) {
     const auto raised = [] {
         return fail(Error::Platform{-1, "find() predicate raised"});
     };
-    const App::FalliblePredicate adapter = [&](const App& candidate) -> Result<bool> {
-        py::Acquired interpreter;
+    // One call of the predicate, with the interpreter lock held.
+    const auto judge = [&](const App& candidate) -> Result<bool> {
         std::lock_guard lock(slot.mutex());
         if (slot.occupied()) return raised();
+        py::Ref argument;
+        py::Ref result;
         try {
-            py::Ref argument = make_py_app(candidate);
-            py::Ref result = argument ? py::Ref::steal(PyObject_CallFunctionObjArgs(
-                                            predicate.get(), argument.get(), nullptr))
-                                      : py::Ref();
+            argument = make_py_app(candidate);
+            if (argument)
+                result = py::Ref::steal(
+                    PyObject_CallFunctionObjArgs(predicate, argument.get(), nullptr));
             const int truth = result ? PyObject_IsTrue(result.get()) : -1;
             if (truth >= 0) return truth == 1;
             slot.park();
             return raised();
         } catch (abi::__forced_unwind&) {
+            // Interpreter exit ends this thread without the lock: the objects are left.
+            argument.release();
+            result.release();
             throw;
         } catch (...) {
             py::set_error_from_current_exception();
             slot.park();
             return raised();
         }
+    };
+    const App::FalliblePredicate adapter = [&](const App& candidate) {
+        return py::with_lock([&] { return judge(candidate); });
     };
     auto found = py::detach([&] { return App::find_matching(*provider, adapter, *timeout); });
     if (slot.restore()) return {};

@@ -146,27 +146,27 @@ py::Ref loc_wait_unfocused(PyObject* self, const py::Call& call) {
 py::Ref loc_wait_until(PyObject* self, const py::Call& call) {
     py::Args a;
     if (!a.parse({"wait_until", {"predicate", "timeout"}, 1}, call)) return {};
-    const py::Ref predicate = py::Ref::borrow(a[0]);
+    PyObject* const predicate = a[0];  // the caller's reference lasts the whole call
     auto timeout = timeout_argument(a, 1);
     if (!timeout) return {};
     Locator l = locator_of(self);
     const ProviderHandle provider = l.provider();
     PredicateSlot slot;
 
-    // Called by the core wait with no core or provider lock held and without the interpreter
-    // lock: take the interpreter lock first, the slot second.
-    const Locator::Predicate adapter = [&](const ElementData* current) -> bool {
-        py::Acquired interpreter;
+    // One call of the predicate, with the interpreter lock held: the lock first, the slot second.
+    const auto judge = [&](const ElementData* current) -> bool {
         std::lock_guard lock(slot.mutex());
         if (slot.occupied()) return true;
+        py::Ref argument;
+        py::Ref result;
         try {
-            py::Ref argument = current ? make_py_element(*current, provider) : py::none();
+            argument = current ? make_py_element(*current, provider) : py::none();
             if (!argument) {
                 slot.park();
                 return true;
             }
-            py::Ref result = py::Ref::steal(
-                PyObject_CallFunctionObjArgs(predicate.get(), argument.get(), nullptr));
+            result =
+                py::Ref::steal(PyObject_CallFunctionObjArgs(predicate, argument.get(), nullptr));
             if (!result) {
                 slot.park();
                 return true;
@@ -178,12 +178,20 @@ py::Ref loc_wait_until(PyObject* self, const py::Call& call) {
             slot.park();
             return true;
         } catch (abi::__forced_unwind&) {
+            // Interpreter exit ends this thread without the lock: the objects are left.
+            argument.release();
+            result.release();
             throw;
         } catch (...) {
             py::set_error_from_current_exception();
             slot.park();
             return true;
         }
+    };
+    // Called by the core wait on this thread, with no core or provider lock held and without
+    // the interpreter lock.
+    const Locator::Predicate adapter = [&](const ElementData* current) {
+        return py::with_lock([&] { return judge(current); });
     };
     auto waited = py::detach([&] { return l.wait_until(adapter, *timeout); });
     if (slot.restore()) return {};

@@ -31,6 +31,7 @@ std::string type_name(PyObject* o) {
 }
 
 PendingError::~PendingError() {
+    if (Released::lock_lost()) return;  // the thread is ending at interpreter exit: left as is
     Py_XDECREF(type_);
     Py_XDECREF(value_);
     Py_XDECREF(traceback_);

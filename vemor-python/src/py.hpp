@@ -81,23 +81,53 @@ private:
 
 // ---- The interpreter lock -----------------------------------------------------------------
 
-// Releases the lock on construction and takes it back on destruction. The destructor may be
-// left by the forced unwinding that ends a daemon thread re-taking the lock at interpreter
-// exit, so it must not be noexcept.
+// Releases the lock on construction and takes it back on destruction. The innermost scope of
+// a thread is known to it, so that a callback run inside the scope can take the lock back on
+// the thread state the scope saved (`with_lock`).
+//
+// At interpreter exit, taking the lock back ends a daemon thread with a forced unwind. The
+// scope it leaves is then abandoned: nothing takes the lock again on the way out, and
+// `lock_lost` tells the objects on that way not to touch the interpreter. The destructor may be
+// left by that unwinding, so it must not be noexcept.
 class Released {
 public:
-    Released() : state_(PyEval_SaveThread()) {}
+    Released() : state_(PyEval_SaveThread()), outer_(std::exchange(innermost_, this)) {}
     Released(const Released&) = delete;
     Released& operator=(const Released&) = delete;
-    ~Released() noexcept(false) { PyEval_RestoreThread(state_); }
+    ~Released() noexcept(false) {
+        innermost_ = outer_;
+        if (!owed_) return;
+        try {
+            PyEval_RestoreThread(state_);
+        } catch (abi::__forced_unwind&) {
+            lock_lost_ = true;
+            throw;
+        }
+    }
+
+    // The thread is being unwound without the lock: it is not taken back.
+    void abandon() {
+        owed_ = false;
+        lock_lost_ = true;
+    }
+
+    // True once this thread has been ended at interpreter exit while it waited for the lock.
+    static bool lock_lost() { return lock_lost_; }
+
+    template <class F>
+    friend auto with_lock(F&& call) -> decltype(call());
 
 private:
+    static inline thread_local Released* innermost_ = nullptr;
+    static inline thread_local bool lock_lost_ = false;
     PyThreadState* state_;
+    Released* outer_;
+    bool owed_ = true;  // the destructor takes the lock back
 };
 
 // Runs `work` with the lock released and returns what it returned. `work` touches no Python
-// object. A C++ exception from it is carried across the re-acquisition and thrown again with
-// the lock held.
+// object, except through `with_lock`. A C++ exception from it is carried across the
+// re-acquisition and thrown again with the lock held.
 template <class F>
 auto detach(F&& work) -> decltype(work()) {
     std::exception_ptr failure;
@@ -106,6 +136,7 @@ auto detach(F&& work) -> decltype(work()) {
         try {
             return std::forward<F>(work)();
         } catch (abi::__forced_unwind&) {
+            released.abandon();
             throw;
         } catch (...) {
             failure = std::current_exception();
@@ -114,17 +145,36 @@ auto detach(F&& work) -> decltype(work()) {
     std::rethrow_exception(failure);
 }
 
-// Takes the lock on a thread that released it (or never held it) for the life of the object.
-class Acquired {
-public:
-    Acquired() : state_(PyGILState_Ensure()) {}
-    Acquired(const Acquired&) = delete;
-    Acquired& operator=(const Acquired&) = delete;
-    ~Acquired() { PyGILState_Release(state_); }
-
-private:
-    PyGILState_STATE state_;
-};
+// Runs `call` with the lock held, from inside `detach` on the same thread (a Python callback
+// that a detached core call makes): takes the lock back on the thread state that `detach`
+// saved and releases it again afterwards. While the lock is taken back the scope owes nothing,
+// so a forced unwind out of the re-acquisition or out of `call` leaves it abandoned.
+template <class F>
+auto with_lock(F&& call) -> decltype(call()) {
+    Released& scope = *Released::innermost_;
+    scope.owed_ = false;
+    try {
+        PyEval_RestoreThread(scope.state_);
+    } catch (abi::__forced_unwind&) {
+        Released::lock_lost_ = true;
+        throw;
+    }
+    const auto release = [&scope] {
+        scope.state_ = PyEval_SaveThread();
+        scope.owed_ = true;
+    };
+    try {
+        auto result = std::forward<F>(call)();
+        release();
+        return result;
+    } catch (abi::__forced_unwind&) {
+        Released::lock_lost_ = true;
+        throw;
+    } catch (...) {
+        release();
+        throw;
+    }
+}
 
 // ---- Trampolines --------------------------------------------------------------------------
 

@@ -184,3 +184,36 @@ def test_find_judges_truthiness_and_stops_at_a_raising_predicate():
     with pytest.raises(KeyError) as info:
         vemor.App.find(boom, timeout=5)
     assert info.value is failure and len(calls) == 1
+
+
+EXIT_WHILE_PREDICATES_RUN = """
+import threading
+import vemor
+
+window = vemor.locator('application[name="TextEdit"] window')
+attempts = {{
+    "find": lambda: vemor.App.find(lambda app: False, timeout=0),
+    "wait_until": lambda: window.wait_until(lambda element: False, 0),
+}}
+
+
+def loop(attempt):
+    while True:
+        try:
+            attempt()
+        except vemor.VemorError:
+            pass
+
+
+for _ in range(3):
+    threading.Thread(target=loop, args=(attempts["{form}"],), daemon=True).start()
+threading.Event().wait(0.05)
+"""
+
+
+@pytest.mark.parametrize("form", ["find", "wait_until"])
+def test_the_interpreter_exits_while_daemon_threads_run_predicates(form):
+    """Interpreter exit ends the threads whose predicates take the interpreter lock back; the
+    process still ends normally."""
+    for _ in range(30):
+        run_python(EXIT_WHILE_PREDICATES_RUN.format(form=form))
