@@ -316,7 +316,8 @@ bool is_window_role(const std::string& r) { return r == "AXWindow"; }
 // attribute is not derived for this element.
 bool derived(State& s, Node& n, const std::string& name, Value& out) {
     // Most reads are of stored attributes: only these names can be answered from the tree.
-    static const std::unordered_set<std::string_view> kDerived = {
+    // Never destroyed, like the desktop: threads still reading at process exit find it intact.
+    static const auto& kDerived = *new std::unordered_set<std::string_view>{
         "AXChildren",          "AXVisibleChildren",  "AXParent",
         "AXWindows",           "AXFocusedWindow",    "AXMainWindow",
         "AXFocusedUIElement",  "AXFrontmost",        "AXWindow",
@@ -395,8 +396,8 @@ bool derived(State& s, Node& n, const std::string& name, Value& out) {
         return true;
     }
     if (is_window_role(role)) {
-        static const std::set<std::string> buttons = {"AXCloseButton", "AXMinimizeButton",
-                                                      "AXZoomButton", "AXFullScreenButton"};
+        static const auto& buttons = *new std::set<std::string>{
+            "AXCloseButton", "AXMinimizeButton", "AXZoomButton", "AXFullScreenButton"};
         if (buttons.count(name) && !n.attrs.count(name)) {
             out = Value();
             for (ElementId k : n.children) {
@@ -1405,7 +1406,7 @@ struct Rgb {
 };
 
 Rgb colour_for(const Node& n) {
-    static const std::map<std::string, Rgb> kColours = {
+    static const auto& kColours = *new std::map<std::string, Rgb>{
         {"AXWindow", {236, 236, 236}},      {"AXToolbar", {214, 214, 214}},
         {"AXButton", {64, 128, 230}},       {"AXCheckBox", {90, 180, 90}},
         {"AXRadioButton", {90, 160, 200}},  {"AXTextField", {255, 255, 255}},
