@@ -1,6 +1,7 @@
 #include "events.hpp"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -104,25 +105,71 @@ PyType_Spec event_type_type_spec = {"vemor.EventType", py::basic_size<Nothing>()
 
 // ---- Subscription -------------------------------------------------------------------------
 
-// The open subscription (empty once closed) behind its mutex. Receives that wait hold the
-// mutex only with the interpreter lock released.
+// The open subscription (empty once closed) and the turn to use it, one thread at a time.
+// Receives that wait hold the turn only with the interpreter lock released.
 struct SubscriptionState {
     ProviderHandle provider;
-    std::mutex mutex;
+    std::mutex mutex;  // guards `busy` and `waiting`; never held across a wait
+    std::condition_variable turn_free;
+    bool busy = false;  // a thread has the turn
+    // Calls made with the interpreter lock held that wait for the turn; receives let them go
+    // first.
+    unsigned waiting = 0;
     std::optional<Subscription> subscription;
 };
 using SubscriptionBox = std::unique_ptr<SubscriptionState>;
 
 SubscriptionState& state_of(PyObject* self) { return *py::unbox<SubscriptionBox>(self); }
 
-// Takes the slot's mutex for a call made with the interpreter lock held. When another thread
-// holds it (a receive waiting for up to its whole time-out) the interpreter lock is released
-// while this thread waits, so other threads and signal handlers keep running.
-std::unique_lock<std::mutex> lock_holding_interpreter(SubscriptionState& s) {
-    std::unique_lock lock(s.mutex, std::try_to_lock);
-    if (!lock.owns_lock()) py::detach([&] { lock.lock(); });
-    return lock;
-}
+// The turn to use the subscription, held for one receive or one call made with the interpreter
+// lock held. The interpreter lock comes first: no thread waits for it holding the turn.
+class Turn {
+public:
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+    ~Turn() {
+        {
+            std::lock_guard lock(s_.mutex);
+            s_.busy = false;
+        }
+        s_.turn_free.notify_all();
+    }
+
+    // For a receive, with the interpreter lock released. A call waiting for the turn goes
+    // first, so that it waits for one slice at most, not for the slices of every thread
+    // receiving from this subscription.
+    static Turn for_receive(SubscriptionState& s) {
+        std::unique_lock lock(s.mutex);
+        s.turn_free.wait(lock, [&] { return !s.busy && s.waiting == 0; });
+        s.busy = true;
+        return Turn(s);
+    }
+
+    // For a call made with the interpreter lock held. While a receive has the turn, the
+    // interpreter lock is released for the wait, so other threads and signal handlers keep
+    // running.
+    static Turn holding_interpreter(SubscriptionState& s) {
+        std::unique_lock lock(s.mutex);
+        if (s.busy) {
+            ++s.waiting;
+            while (s.busy) {
+                lock.unlock();
+                py::detach([&] {
+                    std::unique_lock free(s.mutex);
+                    s.turn_free.wait(free, [&] { return !s.busy; });
+                });
+                lock.lock();
+            }
+            --s.waiting;
+        }
+        s.busy = true;
+        return Turn(s);
+    }
+
+private:
+    explicit Turn(SubscriptionState& s) : s_(s) {}
+    SubscriptionState& s_;
+};
 
 py::Ref closed() {
     return py::raise(exceptions().PlatformError, "Subscription is closed");
@@ -139,7 +186,7 @@ std::optional<Duration> receive_timeout(const py::Args& a, std::size_t i) {
 // One slice of waiting with the interpreter lock released; none when the slot is closed.
 std::optional<RecvStatus> receive_slice(SubscriptionState& s, Duration slice) {
     return py::detach([&]() -> std::optional<RecvStatus> {
-        std::lock_guard lock(s.mutex);
+        const Turn turn = Turn::for_receive(s);
         if (!s.subscription) return std::nullopt;
         return s.subscription->recv_status(slice);
     });
@@ -152,7 +199,7 @@ py::Ref sub_recv(PyObject* self, const py::Call& call) {
     if (!timeout) return {};
     SubscriptionState& s = state_of(self);
     auto received = py::detach([&]() -> std::optional<Result<Event>> {
-        std::lock_guard lock(s.mutex);
+        const Turn turn = Turn::for_receive(s);
         if (!s.subscription) return std::nullopt;
         return s.subscription->recv(*timeout);
     });
@@ -165,7 +212,7 @@ py::Ref sub_try_recv(PyObject* self) {
     SubscriptionState& s = state_of(self);
     std::optional<Event> event;
     {
-        auto lock = lock_holding_interpreter(s);
+        const Turn turn = Turn::holding_interpreter(s);
         if (!s.subscription) return closed();
         event = s.subscription->try_recv();
     }
@@ -225,7 +272,7 @@ py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
 // Dropping the core subscription stops its event source (joining the platform's observer).
 py::Ref sub_close(PyObject* self) {
     SubscriptionState& s = state_of(self);
-    auto lock = lock_holding_interpreter(s);
+    const Turn turn = Turn::holding_interpreter(s);
     s.subscription.reset();
     return py::none();
 }
@@ -264,7 +311,7 @@ py::Ref sub_repr(PyObject* self) {
     SubscriptionState& s = state_of(self);
     bool open = false;
     {
-        auto lock = lock_holding_interpreter(s);
+        const Turn turn = Turn::holding_interpreter(s);
         open = s.subscription.has_value();
     }
     return py::str(open ? "Subscription(active)" : "Subscription(closed)");
