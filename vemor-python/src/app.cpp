@@ -154,12 +154,13 @@ py::Ref app_find(PyObject*, const py::Call& call) {
             if (truth >= 0) return truth == 1;
             slot.park();
             return raised();
-        } catch (abi::__forced_unwind&) {
-            // Interpreter exit ends this thread without the lock: the objects are left.
-            argument.release();
-            result.release();
-            throw;
         } catch (...) {
+            if (py::ending_thread()) {
+                // Interpreter exit ends this thread without the lock: the objects are left.
+                argument.release();
+                result.release();
+                throw;
+            }
             py::set_error_from_current_exception();
             slot.park();
             return raised();

@@ -177,12 +177,13 @@ py::Ref loc_wait_until(PyObject* self, const py::Call& call) {
                                   py::type_name(result.get())));
             slot.park();
             return true;
-        } catch (abi::__forced_unwind&) {
-            // Interpreter exit ends this thread without the lock: the objects are left.
-            argument.release();
-            result.release();
-            throw;
         } catch (...) {
+            if (py::ending_thread()) {
+                // Interpreter exit ends this thread without the lock: the objects are left.
+                argument.release();
+                result.release();
+                throw;
+            }
             py::set_error_from_current_exception();
             slot.park();
             return true;

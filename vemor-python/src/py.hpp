@@ -10,8 +10,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -81,6 +79,11 @@ private:
 
 // ---- The interpreter lock -----------------------------------------------------------------
 
+// Inside a `catch (...)` handler: true when what is caught is the forced unwinding that ends the
+// thread (a daemon thread re-taking the lock at interpreter exit). It has no C++ exception
+// object, so it cannot be caught by type, and it must be thrown on.
+inline bool ending_thread() { return !std::current_exception(); }
+
 // Releases the lock on construction and takes it back on destruction. The innermost scope of
 // a thread is known to it, so that a callback run inside the scope can take the lock back on
 // the thread state the scope saved (`with_lock`).
@@ -99,7 +102,7 @@ public:
         if (!owed_) return;
         try {
             PyEval_RestoreThread(state_);
-        } catch (abi::__forced_unwind&) {
+        } catch (...) {  // only the thread's ending
             lock_lost_ = true;
             throw;
         }
@@ -135,10 +138,11 @@ auto detach(F&& work) -> decltype(work()) {
         Released released;
         try {
             return std::forward<F>(work)();
-        } catch (abi::__forced_unwind&) {
-            released.abandon();
-            throw;
         } catch (...) {
+            if (ending_thread()) {
+                released.abandon();
+                throw;
+            }
             failure = std::current_exception();
         }
     }
@@ -155,7 +159,7 @@ auto with_lock(F&& call) -> decltype(call()) {
     scope.owed_ = false;
     try {
         PyEval_RestoreThread(scope.state_);
-    } catch (abi::__forced_unwind&) {
+    } catch (...) {  // only the thread's ending
         Released::lock_lost_ = true;
         throw;
     }
@@ -167,11 +171,11 @@ auto with_lock(F&& call) -> decltype(call()) {
         auto result = std::forward<F>(call)();
         release();
         return result;
-    } catch (abi::__forced_unwind&) {
-        Released::lock_lost_ = true;
-        throw;
     } catch (...) {
-        release();
+        if (ending_thread())
+            Released::lock_lost_ = true;
+        else
+            release();
         throw;
     }
 }
@@ -186,9 +190,8 @@ template <class F>
 PyObject* guarded(F&& body) {
     try {
         return std::forward<F>(body)().release();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        if (ending_thread()) throw;
         set_error_from_current_exception();
         return nullptr;
     }
