@@ -9,6 +9,7 @@
 //   --results=FILE     write each selector's matches (stable ids, in result order) as JSON
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "vemor/json.hpp"
+#include "vemor/locator.hpp"
 #include "vemor/mock.hpp"
 #include "vemor/selector.hpp"
 
@@ -152,16 +154,36 @@ const Tree& tree_of(std::size_t size) {
     return size == kSizes[0] ? small : large;
 }
 
-const MockProvider& provider_of(std::size_t size) {
-    static const MockProvider small(tree_of(kSizes[0]).nodes);
-    static const MockProvider large(tree_of(kSizes[1]).nodes);
+const std::shared_ptr<const MockProvider>& provider_of(std::size_t size) {
+    static const auto small = std::make_shared<const MockProvider>(tree_of(kSizes[0]).nodes);
+    static const auto large = std::make_shared<const MockProvider>(tree_of(kSizes[1]).nodes);
     return size == kSizes[0] ? small : large;
 }
 
+// The provider method: the selector parsed, then one search from the top level.
 Result<ElementList> search(std::size_t size, std::string_view text) {
     auto group = SelectorGroup::parse(text);
     if (!group) return fail(std::move(group).error());
-    return provider_of(size).find_elements_group(nullptr, *group, std::nullopt, std::nullopt);
+    return provider_of(size)->find_elements_group(nullptr, *group, std::nullopt, std::nullopt);
+}
+
+// The library user's call over the whole desktop: a locator with no scope, all its elements.
+Result<std::vector<Element>> locate(std::size_t size, std::string_view text) {
+    return Locator(provider_of(size), std::nullopt, std::string(text)).elements();
+}
+
+enum class Path { Provider, Locator };
+
+// One timed call of either path; the result is dropped before the next call.
+std::size_t run_once(Path path, std::size_t size, std::string_view text) {
+    if (path == Path::Provider) {
+        auto found = search(size, text);
+        benchmark::DoNotOptimize(found);
+        return found ? found->size() : 0;
+    }
+    auto found = locate(size, text);
+    benchmark::DoNotOptimize(found);
+    return found ? found->size() : 0;
 }
 
 void append_escaped(std::string& out, std::string_view s) {
@@ -225,15 +247,20 @@ bool export_xml(const std::string& dir) {
     return true;
 }
 
+// Both paths' matches; the script checks each against lxml's.
 bool write_results(const std::string& path) {
     Json all = Json::object();
     for (std::size_t size : kSizes) {
         for (const Query& q : kQueries) {
             const auto found = search(size, q.text);
-            if (!found) return false;
+            const auto located = locate(size, q.text);
+            if (!found || !located) return false;
             Json ids = Json::array();
             for (const auto& e : *found) ids.push_back(*e.stable_id);
-            all[std::to_string(size)][std::string(q.label)] = std::move(ids);
+            Json located_ids = Json::array();
+            for (const auto& e : *located) located_ids.push_back(*e.data().stable_id);
+            all["provider"][std::to_string(size)][std::string(q.label)] = std::move(ids);
+            all["locator"][std::to_string(size)][std::string(q.label)] = std::move(located_ids);
         }
     }
     std::ofstream file(path, std::ios::binary);
@@ -242,29 +269,60 @@ bool write_results(const std::string& path) {
 }
 
 void register_all() {
-    for (std::size_t size : kSizes) {
-        for (const Query& q : kQueries) {
-            const std::string name = std::to_string(size) + "/" + std::string(q.label);
-            benchmark::RegisterBenchmark(name.c_str(), [size, q](benchmark::State& st) {
-                std::size_t matches = 0;
-                for (auto _ : st) {
-                    auto found = search(size, q.text);
-                    matches = found ? found->size() : 0;
-                    benchmark::DoNotOptimize(found);
-                }
-                st.counters["matches"] = static_cast<double>(matches);
-            })->Unit(benchmark::kMillisecond);
+    for (Path path : {Path::Provider, Path::Locator}) {
+        for (std::size_t size : kSizes) {
+            for (const Query& q : kQueries) {
+                const std::string name =
+                    std::string(path == Path::Provider ? "provider/" : "locator/") +
+                    std::to_string(size) + "/" + std::string(q.label);
+                benchmark::RegisterBenchmark(name.c_str(), [path, size, q](benchmark::State& st) {
+                    std::size_t matches = 0;
+                    for (auto _ : st) matches = run_once(path, size, q.text);
+                    st.counters["matches"] = static_cast<double>(matches);
+                })->Unit(benchmark::kMillisecond);
+            }
         }
     }
+}
+
+const Query* query_named(std::string_view label) {
+    for (const Query& q : kQueries)
+        if (q.label == label) return &q;
+    return nullptr;
+}
+
+// Timing on request, so that a script can alternate these runs with its peer's in one process
+// each. Each input line "PATH SIZE LABEL RUNS" (PATH is provider or locator) is answered with one
+// line: the mean seconds of RUNS back-to-back calls.
+int serve() {
+    std::string path_word, label;
+    std::size_t size = 0, runs = 0;
+    while (std::cin >> path_word >> size >> label >> runs) {
+        const Query* q = query_named(label);
+        const bool known_size = size == kSizes[0] || size == kSizes[1];
+        if (!q || !known_size || runs == 0 || (path_word != "provider" && path_word != "locator")) {
+            std::cout << "error" << std::endl;
+            continue;
+        }
+        const Path path = path_word == "provider" ? Path::Provider : Path::Locator;
+        const auto start = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < runs; ++i) run_once(path, size, q->text);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        std::cout << took.count() / static_cast<double>(runs) << std::endl;
+    }
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<char*> rest;
+    bool serving = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg.starts_with("--export-xml=")) {
+        if (arg == "--serve") {
+            serving = true;
+        } else if (arg.starts_with("--export-xml=")) {
             if (!export_xml(std::string(arg.substr(13)))) {
                 std::cerr << "cannot write the XML trees\n";
                 return 1;
@@ -281,6 +339,7 @@ int main(int argc, char** argv) {
     int rest_argc = static_cast<int>(rest.size());
     // Build the trees and their providers before any timing.
     for (std::size_t size : kSizes) provider_of(size);
+    if (serving) return serve();
     register_all();
     benchmark::Initialize(&rest_argc, rest.data());
     if (benchmark::ReportUnrecognizedArguments(rest_argc, rest.data())) return 1;

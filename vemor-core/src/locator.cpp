@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "huge_pages.hpp"
 #include "vemor/config.hpp"
 
 namespace vemor {
@@ -98,36 +99,141 @@ Locator Locator::first() const {
 
 // ---- Resolution --------------------------------------------------------------------------
 
+// The matches of a whole-desktop resolution as the provider handed them over, in order: each
+// list is moved in whole, and merged once the total is known.
+struct Locator::DesktopMatches {
+    std::vector<ElementList> parts;
+    std::size_t total = 0;
+
+    void add(ElementList list) {
+        if (list.empty()) return;
+        total += list.size();
+        parts.push_back(std::move(list));
+    }
+};
+
+Result<Locator::DesktopMatches> Locator::match_desktop(const SelectorGroup& group) const {
+    // Each application, then everything below it; an application can itself be a match
+    // (`application[name="Mail"]`).
+    const Provider& provider = *provider_;
+    auto apps = VEMOR_TRY(provider.list_apps());
+    DesktopMatches found;
+    for (const auto& app : apps) {
+        for (const auto& clause : group.selectors) {
+            if (clause.segments.empty() ||
+                !selector::matches_simple(app, clause.segments.front().simple))
+                continue;
+            if (clause.segments.size() == 1) {
+                found.add(ElementList{app});
+                continue;
+            }
+            auto rest = std::span<const SelectorSegment>(clause.segments).subspan(1);
+            found.add(VEMOR_TRY(
+                provider.narrow_multi_segment({app}, rest, selector::kDefaultMaxDepth, {})));
+        }
+        found.add(VEMOR_TRY(provider.find_elements_group(&app, group, {}, {})));
+    }
+    return found;
+}
+
+namespace {
+
+// The handles already taken while merging, for the first-occurrence rule: open addressing over
+// a table sized once for the whole merge, so that a large result costs no allocation per match.
+class HandleSet {
+public:
+    explicit HandleSet(std::size_t expected) {
+        std::size_t capacity = 16;
+        while (capacity < 2 * expected) capacity *= 2;
+        slots_.assign(capacity, kEmpty);
+        mask_ = capacity - 1;
+    }
+
+    // True when `handle` was not in the set.
+    bool insert(std::uint64_t handle) {
+        if (handle == kEmpty) return !std::exchange(has_empty_value_, true);
+        // Fibonacci hashing spreads handles that count up from zero.
+        std::size_t i = static_cast<std::size_t>((handle * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
+        while (slots_[i] != kEmpty) {
+            if (slots_[i] == handle) return false;
+            i = (i + 1) & mask_;
+        }
+        slots_[i] = handle;
+        return true;
+    }
+
+private:
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    std::vector<std::uint64_t> slots_;
+    std::size_t mask_ = 0;
+    bool has_empty_value_ = false;
+};
+
+// The first occurrence of each handle, over the lists of a merge in their order. Handles that
+// only ever increase cannot repeat (a provider that numbers its elements as it walks hands them
+// out that way), so such a merge needs no set at all.
+class FirstOccurrence {
+public:
+    FirstOccurrence(const std::vector<ElementList>& parts, std::size_t total) {
+        std::optional<std::uint64_t> previous;
+        for (const auto& part : parts) {
+            for (const auto& d : part) {
+                if (previous && d.handle <= *previous) {
+                    seen_.emplace(total);
+                    return;
+                }
+                previous = d.handle;
+            }
+        }
+    }
+
+    bool keep(const ElementData& d) { return !seen_ || seen_->insert(d.handle); }
+
+private:
+    std::optional<HandleSet> seen_;
+};
+
+// Moves every match into `out` through `emit`, each handle once, stopping at `limit`. `out` is
+// reserved once, on huge pages when large.
+template <class Out, class Emit>
+void merge_into(std::vector<ElementList>& parts, std::size_t total,
+                std::optional<std::size_t> limit, std::vector<Out>& out, Emit emit) {
+    const std::size_t wanted = limit ? std::min(*limit, total) : total;
+    out.reserve(wanted);
+    memory::advise_huge_pages(out.data(), out.capacity() * sizeof(Out));
+    FirstOccurrence first(parts, total);
+    for (auto& part : parts) {
+        for (auto& d : part) {
+            if (out.size() == wanted) return;
+            if (first.keep(d)) emit(out, std::move(d));
+        }
+    }
+}
+
+}  // namespace
+
 Result<std::vector<ElementData>> Locator::resolve_group(const SelectorGroup& group,
                                                         std::optional<std::size_t> limit) const {
     const Provider& provider = *provider_;
     if (!scope_) {
-        // The whole desktop: each application, then everything below it; an application can
-        // itself be a match (`application[name="Mail"]`).
-        auto apps = VEMOR_TRY(provider.list_apps());
+        auto found = VEMOR_TRY(match_desktop(group));
         std::vector<ElementData> out;
-        std::unordered_set<std::uint64_t> seen;
-        auto add = [&](const ElementData& d) {
-            if (seen.insert(d.handle).second) out.push_back(d);
-        };
-        for (const auto& app : apps) {
-            for (const auto& clause : group.selectors) {
-                if (clause.segments.empty() ||
-                    !selector::matches_simple(app, clause.segments.front().simple))
-                    continue;
-                if (clause.segments.size() == 1) {
-                    add(app);
-                    continue;
-                }
-                auto rest = std::span<const SelectorSegment>(clause.segments).subspan(1);
-                auto narrowed = VEMOR_TRY(
-                    provider.narrow_multi_segment({app}, rest, selector::kDefaultMaxDepth, {}));
-                for (const auto& d : narrowed) add(d);
+        if (found.parts.size() == 1) {
+            // One list (one application): it becomes the result itself, its duplicates removed
+            // in place.
+            auto& only = found.parts.front();
+            FirstOccurrence first(found.parts, only.size());
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < only.size(); ++i) {
+                if (!first.keep(only[i])) continue;
+                if (kept != i) only[kept] = std::move(only[i]);
+                ++kept;
             }
-            auto found = VEMOR_TRY(provider.find_elements_group(&app, group, {}, {}));
-            for (const auto& d : found) add(d);
+            only.resize(limit ? std::min(*limit, kept) : kept);
+            return std::move(only);
         }
-        if (limit && out.size() > *limit) out.resize(*limit);
+        merge_into(found.parts, found.total, limit, out,
+                   [](std::vector<ElementData>& o, ElementData&& d) { o.push_back(std::move(d)); });
         return out;
     }
 
@@ -171,7 +277,14 @@ Result<ElementData> Locator::resolve_data() const {
 
 Result<std::vector<Element>> Locator::elements() const {
     auto group = VEMOR_TRY(SelectorGroup::parse(selector_));
-    return element::bind_all(VEMOR_TRY(resolve_group(group, std::nullopt)), provider_);
+    if (scope_) return element::bind_all(VEMOR_TRY(resolve_group(group, std::nullopt)), provider_);
+    // The whole desktop: the provider's lists are merged straight into the elements.
+    auto found = VEMOR_TRY(match_desktop(group));
+    std::vector<Element> out;
+    merge_into(
+        found.parts, found.total, std::nullopt, out,
+        [&](std::vector<Element>& o, ElementData&& d) { o.emplace_back(std::move(d), provider_); });
+    return out;
 }
 
 Result<std::size_t> Locator::count() const {

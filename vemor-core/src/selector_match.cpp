@@ -15,10 +15,7 @@
 #include <unordered_set>
 #include <utility>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
+#include "huge_pages.hpp"
 #include "vemor/enum_names.hpp"
 #include "vemor/json.hpp"
 #include "vemor/selector.hpp"
@@ -459,23 +456,10 @@ std::uint32_t first_bound(const ElementData* root, const SimpleSelector& simple,
 }
 
 std::vector<ElementData> materialize(std::vector<ElementData>&& items) { return std::move(items); }
-// A large result is filled on huge pages where the system offers them: the kernel then maps it
-// 2 MiB at a time, where 4 KiB page faults would cost more than the copies themselves.
-void advise_huge_pages([[maybe_unused]] const void* data, [[maybe_unused]] std::size_t bytes) {
-#if defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    if (bytes < 2 * kHuge) return;
-    const auto start = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (start + bytes) & ~(kHuge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
-
 std::vector<ElementData> materialize(std::vector<const ElementData*>&& items) {
     std::vector<ElementData> out;
     out.reserve(items.size());
-    advise_huge_pages(out.data(), out.capacity() * sizeof(ElementData));
+    memory::advise_huge_pages(out.data(), out.capacity() * sizeof(ElementData));
     for (const ElementData* e : items) out.push_back(*e);
     return out;
 }

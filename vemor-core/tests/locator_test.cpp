@@ -334,6 +334,53 @@ TEST_F(LocatorTest, RootlessResolutionMatchesApplicationsThemselves) {
     }
 }
 
+// A rootless resolution merges every application's matches: each handle once, the first
+// occurrence kept, whatever order the handles come in (repeated, falling, the largest value,
+// zero) and however many lists the applications yield.
+TEST(LocatorDesktop, MergedMatchesKeepTheFirstOfEachHandle) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    auto buttons = [](std::vector<std::uint64_t> handles) {
+        ElementList out;
+        for (std::uint64_t h : handles) out.push_back(node(Role::Button, "b", h));
+        return out;
+    };
+    // Two applications sharing elements, in falling and repeated order.
+    auto shared = std::make_shared<TreeProvider>();
+    shared->top = {node(Role::Application, "A", 10), node(Role::Application, "B", 5)};
+    shared->children[10] = buttons({7, kMax, 3});
+    shared->children[5] = buttons({3, kMax, 0, 0});
+    // One application whose handles rise but repeat once.
+    auto rising = std::make_shared<TreeProvider>();
+    rising->top = {node(Role::Application, "A", 1)};
+    rising->children[1] = buttons({2, 3, 3, 4});
+
+    struct Case {
+        std::shared_ptr<TreeProvider> provider;
+        const char* selector;
+        std::vector<std::uint64_t> handles;
+    } cases[] = {
+        {shared, "button", {7, kMax, 3, 0}},
+        {shared, "*", {10, 7, kMax, 3, 5, 0}},
+        {shared, "application", {10, 5}},
+        {rising, "button", {2, 3, 4}},
+        {rising, "*", {1, 2, 3, 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.selector);
+        const Locator l(c.provider, std::nullopt, c.selector);
+        auto found = l.elements();
+        ASSERT_TRUE(found) << found.error().message();
+        std::vector<std::uint64_t> handles;
+        for (const auto& e : *found) handles.push_back(e->handle);
+        EXPECT_EQ(handles, c.handles);
+        EXPECT_EQ(l.count(), c.handles.size());
+        // A position resolves with a limit, cut from the same merge.
+        for (std::size_t i = 0; i < c.handles.size(); ++i)
+            EXPECT_EQ(l.nth(i + 1).value().element().value()->handle, c.handles[i]) << i;
+        EXPECT_FALSE(l.nth(c.handles.size() + 1).value().exists().value());
+    }
+}
+
 TEST_F(LocatorTest, SeveralApplicationRootsAreSearchedTogether) {
     auto split = mock::build_split_provider();
     auto l = Locator::new_for_app(split, split->list_apps()->front(), "window");

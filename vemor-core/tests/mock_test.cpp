@@ -496,6 +496,50 @@ TEST(MockWindows, ClosingTheApplicationHidesIt) {
     EXPECT_EQ(p->app_by_pid(1234).value().handle, 18u);
 }
 
+// `list_apps` answers from the application nodes kept aside when the tree is built and dropped
+// as they close: it must equal a scan of every node (applications not closed, in index order),
+// also for applications nested under other nodes and closed through an ancestor.
+TEST(MockQueries, ApplicationListFollowsBuildsAndCloses) {
+    auto nodes = [] {
+        // 0 app > 1 window > 2 app; 3 group > 4 app; 5 app closed when built; 6 app.
+        const std::vector<std::pair<Role, std::vector<std::size_t>>> shape{
+            {Role::Application, {1}}, {Role::Window, {2}}, {Role::Application, {}},
+            {Role::Group, {4}},       {Role::Application, {}}, {Role::Application, {}},
+            {Role::Application, {}},
+        };
+        std::vector<MockNode> out(shape.size());
+        for (std::size_t i = 0; i < shape.size(); ++i) {
+            out[i].data.role = shape[i].first;
+            out[i].data.handle = i;
+            out[i].children = shape[i].second;
+            for (std::size_t c : out[i].children) out[c].parent = i;
+        }
+        out[5].closed = true;
+        return out;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint64_t> closes;
+        std::vector<std::uint64_t> apps;
+    } cases[] = {
+        {"as built", {}, {0, 2, 4, 6}},
+        {"a window holding an application", {1}, {0, 4, 6}},
+        {"a group holding an application", {3}, {0, 2, 6}},
+        {"an application and what it holds", {0}, {4, 6}},
+        {"two in turn, the last one first", {6, 2}, {0, 4}},
+        {"everything", {0, 3, 6}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MockProvider p(nodes());
+        for (std::uint64_t h : c.closes) ASSERT_TRUE(p.close(handle_only(h)));
+        const ElementList apps = p.list_apps().value();
+        std::vector<std::uint64_t> listed;
+        for (const auto& e : apps) listed.push_back(e.handle);
+        EXPECT_EQ(listed, c.apps);
+    }
+}
+
 TEST(MockEvents, SubscribeIsRefused) {
     auto p = mock::build_provider();
     auto r = p->subscribe(node(*p, 0));

@@ -130,7 +130,9 @@ using ProviderHandle = std::shared_ptr<const Provider>;
 // arguments, then forwards to the provider operation of the same meaning.
 class Element {
 public:
-    Element(ElementData data, ProviderHandle provider)
+    Element(const ElementData& data, ProviderHandle provider)
+        : data_(data), provider_(std::move(provider)) {}
+    Element(ElementData&& data, ProviderHandle provider)
         : data_(std::move(data)), provider_(std::move(provider)) {}
 
     const ElementData& data() const { return data_; }

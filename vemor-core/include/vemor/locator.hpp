@@ -154,6 +154,10 @@ public:
     std::string scope_summary() const;
 
 private:
+    struct DesktopMatches;
+    // A rootless resolution before duplicates are removed: every application's matches, as the
+    // provider listed them.
+    Result<DesktopMatches> match_desktop(const SelectorGroup& group) const;
     // Polls until `satisfied` accepts the current target (nullptr when absent); returns that
     // target. On time-out: the diagnosed `Timeout` with `condition`.
     Result<std::optional<ElementData>> poll(

@@ -114,6 +114,9 @@ class MockProvider final : public Provider {
         std::vector<selector::LentChild> kids;  // keyed by node position
     };
     mutable std::optional<ChildIndex> child_index_;
+    // The application nodes that are not closed, in index order: `list_apps` copies them
+    // without reading the rest of the tree. Kept up to date by `close`; used under the node lock.
+    mutable std::vector<std::size_t> open_apps_;
     mutable std::mutex log_mutex_;
     mutable std::vector<MockAction> log_;
 };

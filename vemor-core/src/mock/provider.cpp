@@ -162,7 +162,10 @@ std::vector<MockNode> fixture_nodes() {
 
 }  // namespace
 
-MockProvider::MockProvider(std::vector<MockNode> nodes) : nodes_(std::move(nodes)) {}
+MockProvider::MockProvider(std::vector<MockNode> nodes) : nodes_(std::move(nodes)) {
+    for (std::size_t i = 0; i < nodes_.size(); ++i)
+        if (nodes_[i].data.role == Role::Application && !nodes_[i].closed) open_apps_.push_back(i);
+}
 
 // ---- Log -----------------------------------------------------------------------------------
 
@@ -234,8 +237,8 @@ Result<std::optional<ElementData>> MockProvider::get_parent(const ElementData& e
 Result<ElementList> MockProvider::list_apps() const {
     std::lock_guard lock(nodes_mutex_);
     ElementList out;
-    for (const MockNode& n : nodes_)
-        if (n.data.role == Role::Application && !n.closed) out.push_back(n.data);
+    out.reserve(open_apps_.size());
+    for (std::size_t i : open_apps_) out.push_back(nodes_[i].data);
     return out;
 }
 
@@ -471,12 +474,15 @@ Result<void> MockProvider::close(const ElementData& e) const {
     child_index_.reset();
     nodes_[*index].data.states.visible = false;
     std::vector<std::size_t> stack{*index};
+    bool closed_app = false;
     while (!stack.empty()) {
         const std::size_t i = stack.back();
         stack.pop_back();
         nodes_[i].closed = true;
+        closed_app = closed_app || nodes_[i].data.role == Role::Application;
         stack.insert(stack.end(), nodes_[i].children.begin(), nodes_[i].children.end());
     }
+    if (closed_app) std::erase_if(open_apps_, [&](std::size_t i) { return nodes_[i].closed; });
     return {};
 }
 
