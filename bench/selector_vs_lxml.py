@@ -1,17 +1,28 @@
 #!/usr/bin/python3
-"""Selector search: vemor's product search path against lxml, on the same trees, in one run.
+"""Selector search: vemor's two search paths against lxml, on the same trees, in one run.
 
-    /usr/bin/python3 bench/selector_vs_lxml.py [--build-dir build/release] [--no-build] [--quick]
+    /usr/bin/python3 bench/selector_vs_lxml.py [--build-dir build/release] [--no-build]
+                                               [--reps N] [--quick]
 
 Builds `selector_bench` (Release, -DVEMOR_BUILD_BENCH=ON) in the build directory unless
 --no-build is given, lets it write its generated trees (10k and 100k elements) as XML and its
-results, times the ten selectors with it, then times the same selectors with lxml on the XML.
+results, then times the ten selectors on both sides, alternately, in two long-lived processes:
+`selector_bench --serve` for ours, this interpreter for lxml.
 
-Ours is `find_elements_group` of a provider holding the tree, selector parsing included. Each
-selector has two lxml peers: cssselect's translation of the CSS form (where CSS can say it) and
-the XPath a user who cares would write. The ratio is ours / the faster peer (below 1.0 we are
-faster). The results must be the same elements in the same order as both peers'. The XML has no
-indentation, so lxml walks exactly the elements our tree has.
+Ours is timed twice, selector parsing included each time:
+- provider: `find_elements_group` of a mock provider holding the tree, from the top level;
+- locator: what a library user calls over the whole desktop, a `Locator` with no scope and
+  `elements()` (Python's `vemor.locator(selector).elements()` without the Python objects): the
+  application list, the search under each application, and the merge into bound elements.
+Each selector has lxml peers: cssselect's translation of the CSS form (where CSS can say it) and
+the XPath forms a user who cares would write (the fastest is kept). Every lxml query is a fresh
+evaluation whose result is dropped before the next one: nothing from an earlier query is kept
+alive, so lxml builds its element proxies every time, as a user's fresh query does.
+
+One repetition times each side in turn (ours then the peers, each for about 40 ms of calls); the
+figure is the median of the repetitions (at least 5). A ratio is ours / the fastest peer (below
+1.0 we are faster). Both of our results must be the same elements in the same order as every
+peer's. The XML has no indentation, so lxml walks exactly the elements our tree has.
 
 Needs Debian's python3-lxml and python3-cssselect.
 """
@@ -33,27 +44,32 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 UPPER = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
 LOWER = "abcdefghijklmnopqrstuvwxyz"
 
-# label -> (our selector, CSS for cssselect or None, XPath). CSS has no case-insensitive
-# substring test and no "nth match in the whole tree": those have the XPath peer only (the tree's
+# label -> (our selector, CSS for cssselect or None, XPath forms). CSS has no case-insensitive
+# substring test and no "nth match in the whole tree": those have XPath peers only (the tree's
 # names are ASCII, where `translate` is the full lowercase form). Every XPath is evaluated from
-# the document element, so `descendant::` covers exactly our top-level search.
+# the document element, under which `descendant::` covers exactly our top-level search; `//` starts
+# at the document, whose element (`desktop`) matches none of these names.
 QUERIES = [
-    ("type", "button", "button", "descendant::button"),
-    ("name_exact", '[name="Open"]', '[name="Open"]', 'descendant::*[@name="Open"]'),
+    ("type", "button", "button", ["descendant::button"]),
+    ("name_exact", '[name="Open"]', '[name="Open"]', ['descendant::*[@name="Open"]']),
     ("name_contains", '[name*="FILE"]', None,
-     f"descendant::*[contains(translate(@name, '{UPPER}', '{LOWER}'), 'file')]"),
-    ("descendant", "window button", "window button", "descendant::window//button"),
-    ("child", "group > button", "group > button", "descendant::group/button"),
+     [f"descendant::*[contains(translate(@name, '{UPPER}', '{LOWER}'), 'file')]"]),
+    # `descendant::window//button` rebuilds every window's descendant set (quadratic here).
+    ("descendant", "window button", "window button", ["descendant::button[ancestor::window]"]),
+    ("child", "group > button", "group > button", ["descendant::group/button"]),
     ("compound", 'button[name="Save"][enabled="true"]', 'button[name="Save"][enabled="true"]',
-     'descendant::button[@name="Save"][@enabled="true"]'),
+     ['descendant::button[@name="Save"][@enabled="true"]']),
     # The axis position lets lxml stop at the 500th button.
-    ("nth", "button:nth(500)", None, "descendant::button[500]"),
-    ("union", "link, check_box", "link, check_box", "descendant::*[self::link or self::check_box]"),
+    ("nth", "button:nth(500)", None, ["descendant::button[500]"]),
+    ("union", "link, check_box", "link, check_box",
+     ["descendant::*[self::link or self::check_box]", "//link | //check_box"]),
     ("no_match", 'button[name="No such name"]', 'button[name="No such name"]',
-     'descendant::button[@name="No such name"]'),
-    ("any", "*", "*", "descendant::*"),
+     ['descendant::button[@name="No such name"]']),
+    ("any", "*", "*", ["descendant::*"]),
 ]
 SIZES = ["10000", "100000"]
+PATHS = ["provider", "locator"]
+SAMPLE_SECONDS = 0.04
 
 
 def build(build_dir):
@@ -65,7 +81,7 @@ def build(build_dir):
 
 
 def export(binary, work):
-    """Writes the trees as XML and our results (stable ids in result order)."""
+    """Writes the trees as XML and both paths' results (stable ids in result order)."""
     subprocess.run([binary, f"--export-xml={work}", f"--results={os.path.join(work, 'ids.json')}",
                     "--benchmark_filter=^$"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -73,43 +89,36 @@ def export(binary, work):
         return json.load(f)
 
 
-def time_ours(binary, work, size, label, quick):
-    """Median seconds per search."""
-    out = os.path.join(work, "bench.json")
-    reps = 1 if quick else 5
-    subprocess.run([binary, f"--benchmark_filter=^{size}/{label}$",
-                    f"--benchmark_out={out}", "--benchmark_out_format=json",
-                    f"--benchmark_repetitions={reps}", "--benchmark_min_time=0.2"],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    with open(out) as f:
-        data = json.load(f)
-    for b in data["benchmarks"]:
-        # With repetitions, keep the median; without, the single run.
-        if reps > 1 and b.get("aggregate_name") != "median":
-            continue
-        return to_seconds(b["real_time"], b["time_unit"])
-    raise RuntimeError(f"no timing for {size}/{label}")
+class Ours:
+    """`selector_bench --serve`: one line per request, the mean seconds of its calls."""
+
+    def __init__(self, binary):
+        self.proc = subprocess.Popen([binary, "--serve"], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
+
+    def mean(self, path, size, label, runs):
+        self.proc.stdin.write(f"{path} {size} {label} {runs}\n")
+        self.proc.stdin.flush()
+        line = self.proc.stdout.readline().strip()
+        if line in ("", "error"):
+            raise RuntimeError(f"selector_bench cannot time {path} {size} {label}")
+        return float(line)
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait()
 
 
-def to_seconds(value, unit):
-    return value * {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[unit]
-
-
-def time_lxml(xpath, root, quick):
-    """Median seconds per evaluation; a slow query is timed once."""
+def lxml_mean(xpath, root, runs):
+    """Mean seconds of `runs` fresh evaluations, each result dropped at once."""
     start = time.perf_counter()
-    found = xpath(root)
-    once = time.perf_counter() - start
-    if once > 1.0:
-        return once, found
-    runs = max(1, int(0.2 / max(once, 1e-7)))
-    samples = []
-    for _ in range(1 if quick else 5):
-        start = time.perf_counter()
-        for _ in range(runs):
-            xpath(root)
-        samples.append((time.perf_counter() - start) / runs)
-    return statistics.median(samples), found
+    for _ in range(runs):
+        xpath(root)
+    return (time.perf_counter() - start) / runs
+
+
+def runs_for(once):
+    return max(1, int(SAMPLE_SECONDS / max(once, 1e-7)))
 
 
 def ms(seconds):
@@ -120,8 +129,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--no-build", action="store_true")
+    parser.add_argument("--reps", type=int, default=7, help="repetitions (at least 5)")
     parser.add_argument("--quick", action="store_true", help="one repetition each")
     args = parser.parse_args()
+    reps = 1 if args.quick else max(5, args.reps)
 
     if not args.no_build:
         build(args.build_dir)
@@ -134,38 +145,57 @@ def main():
     disagreements = 0
     with tempfile.TemporaryDirectory() as work:
         our_ids = export(binary, work)
-        print(f"{'size':>7} {'selector':<38} {'ours ms':>9} {'css ms':>9} {'xpath ms':>9} "
-              f"{'ratio':>7} {'matches':>7}  result")
+        ours = Ours(binary)
+        print(f"{'size':>7} {'selector':<36} {'provider':>9} {'locator':>9} {'css ms':>9} "
+              f"{'xpath ms':>9} {'prov x':>7} {'loc x':>7} {'matches':>7}  result")
         for size in SIZES:
             root = etree.parse(os.path.join(work, f"tree_{size}.xml")).getroot()
-            for label, ours_text, css, xpath in QUERIES:
-                # Ours and the peers are timed back to back, so that all see the same load.
-                ours = time_ours(binary, work, size, label, args.quick)
-                mine = our_ids[size][label]
-                peers = []
-                verdict = "same elements, same order"
+            for label, ours_text, css, xpaths in QUERIES:
+                peers = []  # (kind, compiled XPath)
                 if css is not None:
                     expr = translator.css_to_xpath(css, prefix="descendant::")
-                    peers.append(time_lxml(etree.XPath(expr), root, args.quick))
-                else:
-                    peers.append(None)
-                peers.append(time_lxml(etree.XPath(xpath), root, args.quick))
-                for peer in peers:
-                    if peer is None:
-                        continue
-                    ids = [e.get("stable_id") for e in peer[1]]
-                    if ids != mine:
-                        disagreements += 1
-                        verdict = f"DIFFERENT ({len(mine)} vs {len(ids)})"
-                times = [p[0] if p else None for p in peers]
-                fastest = min(t for t in times if t is not None)
-                ratio = ours / fastest
-                if ratio > worst[0]:
-                    worst = (ratio, f"{size} {ours_text}")
-                print(f"{size:>7} {ours_text:<38} {ms(ours)} {ms(times[0])} {ms(times[1])} "
-                      f"{ratio:6.2f}x {len(mine):>7}  {verdict}", flush=True)
-    print("ratio: ours / the faster lxml peer; css: cssselect's translation; "
-          "xpath: the equivalent XPath")
+                    peers.append(("css", etree.XPath(expr)))
+                peers += [("xpath", etree.XPath(x)) for x in xpaths]
+
+                # Calibrate: how many calls fill one sample on each side.
+                our_runs = {p: runs_for(ours.mean(p, size, label, 1)) for p in PATHS}
+                peer_runs = [runs_for(lxml_mean(x, root, 1)) for _, x in peers]
+                samples = {p: [] for p in PATHS}
+                peer_samples = [[] for _ in peers]
+                for _ in range(reps):
+                    for p in PATHS:
+                        samples[p].append(ours.mean(p, size, label, our_runs[p]))
+                    for i, (_, x) in enumerate(peers):
+                        peer_samples[i].append(lxml_mean(x, root, peer_runs[i]))
+                mine = {p: statistics.median(samples[p]) for p in PATHS}
+                peer_times = [statistics.median(s) for s in peer_samples]
+
+                # The results, checked after the timing so that no result of the peer's is alive
+                # while it is timed.
+                verdict = "same elements, same order"
+                for _, x in peers:
+                    ids = [e.get("stable_id") for e in x(root)]
+                    for p in PATHS:
+                        if ids != our_ids[p][size][label]:
+                            disagreements += 1
+                            verdict = (f"DIFFERENT ({p}: {len(our_ids[p][size][label])} vs "
+                                       f"{len(ids)})")
+
+                css_time = peer_times[0] if css is not None else None
+                xpath_time = min(t for (kind, _), t in zip(peers, peer_times) if kind == "xpath")
+                fastest = min(peer_times)
+                ratios = {p: mine[p] / fastest for p in PATHS}
+                for p in PATHS:
+                    if ratios[p] > worst[0]:
+                        worst = (ratios[p], f"{p}, {size} {ours_text}")
+                print(f"{size:>7} {ours_text:<36} {ms(mine['provider'])} {ms(mine['locator'])} "
+                      f"{ms(css_time)} {ms(xpath_time)} {ratios['provider']:6.2f}x "
+                      f"{ratios['locator']:6.2f}x {len(our_ids['provider'][size][label]):>7}  "
+                      f"{verdict}", flush=True)
+        ours.close()
+    print(f"medians of {reps} alternating repetitions; provider: find_elements_group from the top "
+          "level; locator: Locator with no scope, elements(); css: cssselect's translation; "
+          "xpath: the fastest XPath form; ratios: ours / the fastest lxml peer")
     if disagreements:
         print(f"{disagreements} peer results differ from ours")
     print(f"worst ratio: {worst[0]:.2f}x ({worst[1]})")
