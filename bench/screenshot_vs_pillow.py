@@ -6,8 +6,11 @@
 Runs png_bench once to dump its seeded frames and boxes, then times in one run: our
 Screenshot::to_png against Pillow's Image.save(..., "PNG") (zlib level 6, adaptive filters), and
 our annotation of 100 tagged boxes against Pillow ImageDraw drawing the same outlines, badges and
-labels on a copy of the image (our annotate also returns a new image). Prints each figure and the
-ratio ours / Pillow (time) and ours / Pillow (size). Medians of N runs.
+labels on a copy of the image (our annotate also returns a new image). Ours and Pillow's
+alternate: each repetition times every figure once on our side (one png_bench run of that
+figure) and then on Pillow's, so that both see the same load. Prints each figure and the ratio
+ours / Pillow (time) and ours / Pillow (size), medians of N repetitions, and the worst time ratio
+last.
 """
 
 import argparse
@@ -39,15 +42,6 @@ def find_bench(explicit):
     return max(found, key=os.path.getmtime)
 
 
-def median_ms(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append((time.perf_counter() - start) * 1000.0)
-    return statistics.median(times)
-
-
 def pillow_annotate(image, boxes, unit, copy=True):
     """The same boxes as our renderer: outline of `unit`, a badge (ring in the text colour,
     filled with the box colour) above the box, and the tag in the badge."""
@@ -66,20 +60,24 @@ def pillow_annotate(image, boxes, unit, copy=True):
     return out
 
 
-def ours(bench, repeat):
-    """Median real time (ms) and PNG size per benchmark name from png_bench."""
+def ours_once(bench, name):
+    """Our real time (ms) per call of one figure, from one png_bench run, and its PNG size."""
     out = subprocess.run(
-        [bench, "--benchmark_format=json", f"--benchmark_repetitions={repeat}",
-         "--benchmark_report_aggregates_only=true",
-         "--benchmark_filter=BM_ToPng|BM_Annotate100"],
+        [bench, "--benchmark_format=json", "--benchmark_min_time=0.05",
+         f"--benchmark_filter=^{name}$"],
         check=True, capture_output=True, text=True).stdout
-    result = {}
     for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") != "median":
-            continue
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-        result[b["run_name"]] = (b["real_time"] * scale, b.get("png_bytes"))
-    return result
+        return b["real_time"] * scale, b.get("png_bytes")
+    raise RuntimeError(f"png_bench has no figure {name}")
+
+
+def pillow_once(fn, calls):
+    """Pillow's real time (ms) per call, over `calls` calls."""
+    start = time.perf_counter()
+    for _ in range(calls):
+        fn()
+    return (time.perf_counter() - start) * 1000.0 / calls
 
 
 def main():
@@ -91,7 +89,6 @@ def main():
 
     with tempfile.TemporaryDirectory() as tmp:
         subprocess.run([bench, "--dump", tmp], check=True)
-        mine = ours(bench, args.repeat)
         rows = []
         for index, (w, h) in enumerate(FRAMES):
             with open(os.path.join(tmp, f"frame_{w}x{h}.rgba"), "rb") as f:
@@ -106,19 +103,30 @@ def main():
             buf = io.BytesIO()
             image.save(buf, "PNG")
             pillow_size = len(buf.getvalue())
-            pillow_png = median_ms(lambda: image.save(io.BytesIO(), "PNG"), args.repeat)
-            pillow_ann = median_ms(lambda: pillow_annotate(image, doc["boxes"], doc["unit"]),
-                                   args.repeat * 3)
             scratch = image.copy()
-            pillow_ann_inplace = median_ms(
-                lambda: pillow_annotate(scratch, doc["boxes"], doc["unit"], copy=False),
-                args.repeat * 3)
-
-            our_png, our_size = mine[f"BM_ToPng/{index}"]
-            our_ann, _ = mine[f"BM_Annotate100/{index}"]
-            our_ann_inplace, _ = mine[f"BM_Annotate100InPlace/{index}"]
-            rows.append((f"{w}x{h}", our_png, pillow_png, our_size, pillow_size, our_ann,
-                         pillow_ann, our_ann_inplace, pillow_ann_inplace, len(doc["boxes"])))
+            # (our figure, Pillow's call, Pillow's calls per sample)
+            figures = {
+                "png": (f"BM_ToPng/{index}", lambda: image.save(io.BytesIO(), "PNG"), 1),
+                "ann": (f"BM_Annotate100/{index}",
+                        lambda: pillow_annotate(image, doc["boxes"], doc["unit"]), 3),
+                "inplace": (f"BM_Annotate100InPlace/{index}",
+                            lambda: pillow_annotate(scratch, doc["boxes"], doc["unit"],
+                                                    copy=False), 3),
+            }
+            mine = {k: [] for k in figures}
+            theirs = {k: [] for k in figures}
+            our_size = None
+            for _ in range(args.repeat):
+                for key, (name, fn, calls) in figures.items():
+                    ms, size = ours_once(bench, name)
+                    mine[key].append(ms)
+                    if key == "png":
+                        our_size = size
+                    theirs[key].append(pillow_once(fn, calls))
+            med = {k: statistics.median(v) for k, v in mine.items()}
+            pmed = {k: statistics.median(v) for k, v in theirs.items()}
+            rows.append((f"{w}x{h}", med["png"], pmed["png"], our_size, pillow_size, med["ann"],
+                         pmed["ann"], med["inplace"], pmed["inplace"], len(doc["boxes"])))
 
     print("PNG encode (ours: Screenshot::to_png; Pillow: Image.save(buf, 'PNG'))")
     print(f"{'frame':<10} {'ours ms':>9} {'Pillow ms':>10} {'time x':>7} {'ours bytes':>11} "
@@ -133,7 +141,13 @@ def main():
     for frame, _op, _pp, _osz, _psz, oa, pa, oi, pi, _n in rows:
         print(f"{frame:<10} {oa:>14.2f} {pa:>10.2f} {oa / pa:>7.2f}   {oi:>18.2f} {pi:>10.2f} "
               f"{oi / pi:>7.2f}")
-    print("\ngoals: encode time x <= 0.5 at size x <= 1.1; annotation time x <= 0.5")
+    print(f"\nmedians of {args.repeat} alternating repetitions")
+    print("goals: encode time x <= 0.5 at size x <= 1.1; annotation time x <= 0.5")
+    worst = max(
+        [(op / pp, f"encode {frame}") for frame, op, pp, *_ in rows]
+        + [(oa / pa, f"annotate {frame}") for frame, _a, _b, _c, _d, oa, pa, *_ in rows]
+        + [(oi / pi, f"annotate in place {frame}") for frame, *_x, oi, pi, _n in rows])
+    print(f"worst ratio: {worst[0]:.2f}x ({worst[1]})")
 
 
 if __name__ == "__main__":
