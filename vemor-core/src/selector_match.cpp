@@ -247,7 +247,7 @@ bool raw_role_matches(const ElementData& e, const std::string& name) {
     return false;
 }
 
-bool role_matches(const ElementData& e, const RoleConstraint& role) {
+[[gnu::always_inline]] inline bool role_matches(const ElementData& e, const RoleConstraint& role) {
     if (const Role* r = std::get_if<Role>(&role)) return e.role == *r;
     if (const std::string* raw = std::get_if<std::string>(&role)) return raw_role_matches(e, *raw);
     return true;
@@ -269,7 +269,8 @@ class PreparedSimple {
         }
     }
 
-    bool operator()(const ElementData& e) const {
+    // Asked once per element walked: inlined into the walk, with the role test.
+    [[gnu::always_inline]] bool operator()(const ElementData& e) const {
         if (!role_matches(e, simple_->role)) return false;
         for (const Filter& f : filters_)
             if (!matches(e, f)) return false;
