@@ -1,12 +1,15 @@
-// Tree search over generated trees of 10k and 100k elements, for ten selectors, through the
-// product path: `find_elements_group` of a mock provider holding the tree (the search reads the
-// provider's nodes in place and copies only the matches).
+// Tree search over generated trees of 10k and 100k elements, for ten selectors, through two
+// paths: the provider method, `find_elements_group` of a mock provider holding the tree (the
+// search reads the provider's nodes in place and copies only the matches), and the call a
+// library user makes over the whole desktop, a `Locator` with no scope and `elements()`.
 //
 // `bench/selector_vs_lxml.py` runs this program and lxml on the same tree (written here as XML
 // with --export-xml, without indentation, so that both sides see the same elements and nothing
 // else) and prints the ratios. Extra flags, read before Google Benchmark's own:
 //   --export-xml=DIR   write DIR/tree_10000.xml and DIR/tree_100000.xml
-//   --results=FILE     write each selector's matches (stable ids, in result order) as JSON
+//   --results=FILE     write each path's matches per selector (stable ids, in result order) as
+//                      JSON
+//   --serve            time on request instead of running the benchmarks (see `serve`)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -293,7 +296,8 @@ const Query* query_named(std::string_view label) {
 
 // Timing on request, so that a script can alternate these runs with its peer's in one process
 // each. Each input line "PATH SIZE LABEL RUNS" (PATH is provider or locator) is answered with one
-// line: the mean seconds of RUNS back-to-back calls.
+// line: the mean seconds of RUNS back-to-back calls, after one untimed call that brings the tree
+// back into the caches the peer's run used in between.
 int serve() {
     std::string path_word, label;
     std::size_t size = 0, runs = 0;
@@ -305,6 +309,7 @@ int serve() {
             continue;
         }
         const Path path = path_word == "provider" ? Path::Provider : Path::Locator;
+        run_once(path, size, q->text);
         const auto start = std::chrono::steady_clock::now();
         for (std::size_t i = 0; i < runs; ++i) run_once(path, size, q->text);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
