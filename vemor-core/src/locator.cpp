@@ -217,7 +217,6 @@ Result<std::vector<ElementData>> Locator::resolve_group(const SelectorGroup& gro
     const Provider& provider = *provider_;
     if (!scope_) {
         auto found = VEMOR_TRY(match_desktop(group));
-        std::vector<ElementData> out;
         if (found.parts.size() == 1) {
             // One list (one application): it becomes the result itself, its duplicates removed
             // in place.
@@ -232,6 +231,7 @@ Result<std::vector<ElementData>> Locator::resolve_group(const SelectorGroup& gro
             only.resize(limit ? std::min(*limit, kept) : kept);
             return std::move(only);
         }
+        std::vector<ElementData> out;
         merge_into(found.parts, found.total, limit, out,
                    [](std::vector<ElementData>& o, ElementData&& d) { o.push_back(std::move(d)); });
         return out;
