@@ -209,8 +209,16 @@ public:
         return n.i;
     }
 
-    // Any JSON value as a desktop value.
+    // Any JSON value as a desktop value. Lists nest as deep as the nesting cap allows, so
+    // everything else is read out of line, keeping this recursion's frames small.
     Value value() {
+        if (peek() != '[') return scalar_value();
+        Value::List list;
+        array("a list", [&] { list.push_back(value()); });
+        return Value(std::move(list));
+    }
+
+    [[gnu::noinline]] Value scalar_value() {
         const char c = peek();
         switch (c) {
             case '"': return Value(string_token());
@@ -219,11 +227,6 @@ public:
             case 'n':
                 if (literal("null")) return Value(NoValue{});
                 fail("invalid literal");
-            case '[': {
-                Value::List list;
-                array("a list", [&] { list.push_back(value()); });
-                return Value(std::move(list));
-            }
             case '{': return tagged_value();
             default: {
                 Number n = number("a value");
@@ -306,6 +309,11 @@ private:
         return out;
     }
 
+    // Out of line: the nested value reader's frames stay small.
+    [[gnu::noinline]] static bool too_large(const char* start, const char* end) {
+        return std::isinf(std::strtod(std::string(start, end).c_str(), nullptr));
+    }
+
     Number number_token() {
         const char* start = p_;
         const char* q = p_;
@@ -344,9 +352,7 @@ private:
             fail("invalid number");
         // Out of range leaves the double untouched: a number too small for a double is 0, one
         // too large for it is refused rather than read as 0 (strtod tells the two apart).
-        if (ec == std::errc::result_out_of_range &&
-            std::isinf(std::strtod(std::string(start, q).c_str(), nullptr)))
-            fail("number out of range");
+        if (ec == std::errc::result_out_of_range && too_large(start, q)) fail("number out of range");
         return n;
     }
 
