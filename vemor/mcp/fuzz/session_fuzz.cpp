@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <variant>
 
 #include "vemor/config.hpp"
 #include "vemor/mcp/protocol.hpp"
@@ -29,6 +30,7 @@ public:
     }
     bool has_tool(std::string_view name) const override { return tools_.has_tool(name); }
     Json list() const override { return tools_.list(); }
+    std::shared_ptr<const std::string> list_text() const override { return tools_.list_text(); }
 
 private:
     VemorTools tools_;
@@ -64,7 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } else {
                 auto answer = session.handle(**message);
                 if (!answer) continue;
-                response = std::move(*answer);
+                if (auto* line = std::get_if<std::string>(&*answer)) {
+                    // A line written as it is must still be one JSON value on one line.
+                    if (line->find('\n') != std::string::npos || !json::parse(*line))
+                        __builtin_trap();
+                    continue;
+                }
+                response = std::move(std::get<Json>(*answer));
             }
             if (transport::nests_deeper_than(response, transport::kMaxWriteNesting)) __builtin_trap();
             std::string line = json::dump(response);

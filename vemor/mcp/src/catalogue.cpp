@@ -337,17 +337,21 @@ Json tool_definition(std::string_view name) {
 }
 
 Json list_definitions() {
+    Json out = Json::array();
+    for (std::string_view name : kToolNames) out.push_back(tool_definition(name));
+    return out;
+}
+
+std::shared_ptr<const std::string> list_definitions_text() {
     // Only the default time-out stated in the `action` description can change between listings,
-    // so the catalogue is built again only when that text differs from the last one built.
+    // so the text is built again only when that time-out's text differs from the last one built.
     static std::mutex mutex;
     static std::string built_for;
-    static Json built;
+    static std::shared_ptr<const std::string> built;
     std::string timeout = default_timeout_text();
     std::lock_guard lock(mutex);
-    if (built.is_null() || timeout != built_for) {
-        Json out = Json::array();
-        for (std::string_view name : kToolNames) out.push_back(tool_definition(name));
-        built = std::move(out);
+    if (!built || timeout != built_for) {
+        built = std::make_shared<const std::string>(json::dump(list_definitions()));
         built_for = std::move(timeout);
     }
     return built;

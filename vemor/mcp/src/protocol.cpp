@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "vemor/mcp/transport.hpp"
+
 #ifndef VEMOR_MCP_VERSION
 #define VEMOR_MCP_VERSION "0.0.0"
 #endif
@@ -51,7 +53,7 @@ Json server_info() { return Json{{"name", "vemor"}, {"version", VEMOR_MCP_VERSIO
 
 void with_cache_hints(Json& result) {
     result["ttlMs"] = kCacheTtlMs;
-    result["cacheScope"] = "public";
+    result["cacheScope"] = kCacheScope;
 }
 
 Json error_response(Json id, std::int64_t code, std::string message, std::optional<Json> data) {
@@ -90,7 +92,34 @@ const Json kNull = nullptr;
 
 Session::Session(std::unique_ptr<ToolHost> tools) : tools_(std::move(tools)) {}
 
-std::optional<Json> Session::handle(const Json& message) {
+std::string Session::tools_list_line(const Json& id) const {
+    using namespace protocol;
+    // Keys in byte order, as the serialiser writes them: "id", "jsonrpc", "result"; in the
+    // result "cacheScope", "resultType", "tools", "ttlMs".
+    static const std::string marked_head =
+        fmt::format(",\"jsonrpc\":\"2.0\",\"result\":{{\"cacheScope\":\"{}\",\"resultType\":\"{}\",\"tools\":",
+                    kCacheScope, kResultComplete);
+    static const std::string marked_tail = fmt::format(",\"ttlMs\":{}}}}}", kCacheTtlMs);
+    constexpr std::string_view plain_head = ",\"jsonrpc\":\"2.0\",\"result\":{\"tools\":";
+    constexpr std::string_view plain_tail = "}}";
+    bool marked = mode_ != SessionMode::Handshake;
+    std::string_view head = marked ? std::string_view(marked_head) : plain_head;
+    std::string_view tail = marked ? std::string_view(marked_tail) : plain_tail;
+
+    std::shared_ptr<const std::string> tools = tools_->list_text();
+    std::string id_text = json::dump(id);
+    std::string line;
+    // One more byte for the line feed that the transport appends.
+    line.reserve(7 + id_text.size() + head.size() + tools->size() + tail.size() + 1);
+    line += "{\"id\":";
+    line += id_text;
+    line += head;
+    line += *tools;
+    line += tail;
+    return line;
+}
+
+std::optional<Response> Session::handle(const Json& message) {
     using namespace protocol;
     if (!message.is_object())
         return error_response(nullptr, kInvalidRequest, "request must be a JSON object");
@@ -134,7 +163,7 @@ std::optional<Json> Session::handle(const Json& message) {
                       {"serverInfo", server_info()},
                       {"instructions", std::string(kInstructions)}};
     } else if (method == "server/discover") {
-        Json r{{"resultType", "complete"},
+        Json r{{"resultType", kResultComplete},
                {"supportedVersions", supported_versions()},
                {"capabilities", {{"tools", Json::object()}}},
                {"instructions", std::string(kInstructions)},
@@ -142,9 +171,13 @@ std::optional<Json> Session::handle(const Json& message) {
         with_cache_hints(r);
         result = std::move(r);
     } else if (method == "tools/list") {
+        // An id read from input nests at most 128 levels; a deeper one, built in process, takes
+        // the tree form, which the transport refuses to write.
+        if (!transport::nests_deeper_than(*id, transport::kMaxNesting))
+            return Response(tools_list_line(*id));
         Json r{{"tools", tools_->list()}};
         if (mode_ != SessionMode::Handshake) {
-            r["resultType"] = "complete";
+            r["resultType"] = kResultComplete;
             with_cache_hints(r);
         }
         result = std::move(r);
@@ -180,7 +213,7 @@ std::expected<Json, RpcError> Session::tools_call_result(const Json& params) {
         return std::unexpected(RpcError{kInvalidParams, fmt::format("unknown tool: {}", tool)});
 
     Json result = Json::object();
-    if (mode_ != SessionMode::Handshake) result["resultType"] = "complete";
+    if (mode_ != SessionMode::Handshake) result["resultType"] = kResultComplete;
     cli::CliResult<ToolOutput> output = [&]() -> cli::CliResult<ToolOutput> {
         // A tool that throws (it should not) fails alone; the session goes on.
         try {

@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <exception>
+#include <utility>
+#include <variant>
 
 #include <fmt/format.h>
 
@@ -20,8 +22,12 @@ cli::CliResult<void> serve_stream(transport::LineReader& reader, int out_fd, Ses
             continue;
         }
         if (!*message) return {};
-        std::optional<Json> response = session.handle(**message);
-        if (response) VEMOR_CLI_TRY_VOID(transport::write_message(out_fd, *response));
+        std::optional<Response> response = session.handle(**message);
+        if (!response) continue;
+        if (auto* line = std::get_if<std::string>(&*response))
+            VEMOR_CLI_TRY_VOID(transport::write_line(out_fd, std::move(*line)));
+        else
+            VEMOR_CLI_TRY_VOID(transport::write_message(out_fd, std::get<Json>(*response)));
     }
 }
 

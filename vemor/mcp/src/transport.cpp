@@ -205,9 +205,12 @@ cli::CliResult<void> write_message(int fd, const Json& value) {
         return cli::fail_cli(platform_error(
             -1, fmt::format("mcp stdio transport: encode response: nesting deeper than {} levels",
                             kMaxWriteNesting)));
-    std::string bytes = vemor::json::dump(value);
-    bytes += '\n';
-    if (int e = facade::write_all(fd, bytes); e != 0)
+    return write_line(fd, vemor::json::dump(value));
+}
+
+cli::CliResult<void> write_line(int fd, std::string line) {
+    line += '\n';
+    if (int e = facade::write_all(fd, line); e != 0)
         return cli::fail_cli(io_err("write stdout", IoError{e, os_error_text(e)}));
     return {};
 }

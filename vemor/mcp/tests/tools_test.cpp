@@ -2,6 +2,14 @@
 // refused call does nothing at all (no input posted, no action performed).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "vemor/config.hpp"
+#include "vemor/mcp/protocol.hpp"
 #include "vemor/mcp/tools.hpp"
 #include "vemor/standin/control.hpp"
 
@@ -45,6 +53,58 @@ TEST(Catalogue, SixteenToolsInOrderWithTheirSchemaShapes) {
 
     for (std::string_view name : {"Apps", "events", "", "apps "}) EXPECT_FALSE(tools.has_tool(name)) << name;
     EXPECT_EQ(tools::tool_definition("nope"), Json::parse(R"({"description":"internal error: tool has no definition","inputSchema":{"type":"object"},"name":"nope"})"));
+}
+
+// `tools/list` is written from the catalogue's cached text, not serialised from a tree: its line
+// must be byte for byte what serialising the whole response would give, in every session mode,
+// for every kind of id, and after the default time-out it states has changed.
+TEST(Catalogue, ListingLineIsTheSerialisedResponse) {
+    using namespace std::chrono_literals;
+    auto saved = config::default_timeout();
+    ASSERT_TRUE(saved);
+    const std::string meta = R"({"_meta":{"io.modelcontextprotocol/protocolVersion":"2025-11-25"}})";
+    struct Case {
+        std::string opening;  // the first message, which decides the session mode
+        bool marked;          // "resultType" and the cache hints
+        Duration timeout;
+    };
+    const std::vector<Case> cases = {
+        {R"({"id":0,"method":"ping"})", true, 5s},
+        {R"({"id":0,"method":"initialize"})", false, 2500ms},
+        {R"({"id":0,"method":"ping","params":)" + meta + "}", true, 250ms},
+        {R"({"id":0,"method":"initialize"})", false, 5s},
+    };
+    const std::vector<std::string> ids = {
+        "1", "-9223372036854775808", "18446744073709551615", "1.5", "null", "true",
+        R"("é😀 \"\\ \u0001")", "[]", "{}", R"([[1],{"b":1,"a":[null]}])",
+    };
+    for (const Case& c : cases) {
+        config::set_default_timeout(c.timeout);
+        Session session;
+        ASSERT_TRUE(session.handle(Json::parse(c.opening)));
+        for (const std::string& id_text : ids) {
+            Json id = Json::parse(id_text);
+            auto response = session.handle(Json{{"id", id}, {"method", "tools/list"}});
+            ASSERT_TRUE(response);
+            const auto* line = std::get_if<std::string>(&*response);
+            ASSERT_NE(line, nullptr);
+            Json result{{"tools", tools::list_definitions()}};
+            if (c.marked)
+                result.update(Json{{"resultType", "complete"}, {"ttlMs", 3600000}, {"cacheScope", "public"}});
+            std::string expected = json::dump(Json{{"id", id}, {"jsonrpc", "2.0"}, {"result", result}});
+            auto [differs, _] = std::mismatch(line->begin(), line->end(), expected.begin(), expected.end());
+            std::size_t at = static_cast<std::size_t>(differs - line->begin());
+            EXPECT_EQ(*line == expected, true)
+                << c.opening << " id " << id_text << ": differs at byte " << at << ": got \""
+                << line->substr(at > 40 ? at - 40 : 0, 80) << "\" expected \""
+                << expected.substr(at > 40 ? at - 40 : 0, 80) << "\"";
+        }
+    }
+    config::set_default_timeout(*saved);
+    Session session;
+    auto response = session.handle(Json{{"id", 1}, {"method", "tools/list"}});
+    std::string description = Json::parse(std::get<std::string>(*response))["result"]["tools"][5]["description"];
+    EXPECT_NE(description.find("currently " + tools::default_timeout_text() + ", which"), std::string::npos);
 }
 
 class RefusedCalls : public ::testing::Test {

@@ -1,11 +1,12 @@
 // The tool catalogue of the MCP server: the 16 tool names in listing order, each tool's
 // definition (name, title, description, input schema) and the shared property schemas. The
 // `action` description always states the default time-out in force at the moment of listing;
-// the definitions are built again whenever that text changes.
+// the serialised listing is built again whenever that text changes.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +50,11 @@ inline constexpr std::size_t kAnnotationCap = 100;
 // True for exactly the 16 names (byte-for-byte).
 bool is_tool_name(std::string_view name);
 
-// The 16 definitions in catalogue order.
+// The 16 definitions in catalogue order, built afresh.
 Json list_definitions();
+// The same as compact JSON text, built once for each default time-out text it states and shared
+// afterwards, so that a listing copies no tree and serialises nothing.
+std::shared_ptr<const std::string> list_definitions_text();
 // One definition; a name outside the catalogue gets a placeholder without a title.
 Json tool_definition(std::string_view name);
 Json tool(std::string_view name, std::string_view title, std::string description, Json schema);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "vemor/facade/cli_error.hpp"
 #include "vemor/json.hpp"
@@ -29,6 +30,8 @@ inline constexpr std::array<std::string_view, 3> kHandshakeVersions{"2025-11-25"
 inline constexpr std::string_view kVersionMetaKey = "io.modelcontextprotocol/protocolVersion";
 inline constexpr std::string_view kServerInfoMetaKey = "io.modelcontextprotocol/serverInfo";
 inline constexpr std::int64_t kCacheTtlMs = 3600000;
+inline constexpr std::string_view kCacheScope = "public";
+inline constexpr std::string_view kResultComplete = "complete";
 
 inline constexpr std::int64_t kParseError = -32700;
 inline constexpr std::int64_t kInvalidRequest = -32600;
@@ -55,6 +58,10 @@ Json parse_error_response(const cli::CliError& error);
 // How the client negotiates the protocol revision; decided by the first message that shows it.
 enum class SessionMode : std::uint8_t { Undecided, PerRequest, Handshake };
 
+// One response: a value for the transport to serialise, or a line serialised already (the
+// answer to `tools/list`, written around the catalogue's cached text; no line feed).
+using Response = std::variant<Json, std::string>;
+
 // A JSON-RPC error raised while answering a request.
 struct RpcError {
     std::int64_t code = 0;
@@ -69,7 +76,7 @@ public:
 
     // The response to one message, or none (notifications, and requests that may not be
     // answered).
-    std::optional<Json> handle(const Json& message);
+    std::optional<Response> handle(const Json& message);
     // The result of `tools/call`, or the protocol error.
     std::expected<Json, RpcError> tools_call_result(const Json& params);
 
@@ -79,6 +86,9 @@ public:
 private:
     std::unique_ptr<ToolHost> tools_;
     SessionMode mode_ = SessionMode::Undecided;
+
+    // The whole `tools/list` response line for `id`.
+    std::string tools_list_line(const Json& id) const;
 };
 
 }  // namespace vemor::mcp

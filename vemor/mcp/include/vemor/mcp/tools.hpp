@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +33,10 @@ public:
     virtual bool has_tool(std::string_view name) const = 0;
     // The tool definitions in catalogue order.
     virtual Json list() const = 0;
+    // The same as compact JSON text: what `tools/list` writes.
+    virtual std::shared_ptr<const std::string> list_text() const {
+        return std::make_shared<const std::string>(json::dump(list()));
+    }
 };
 
 // The 16 tools over the process-wide providers; its one piece of state is the session's
@@ -43,6 +48,9 @@ public:
     cli::CliResult<ToolOutput> call(std::string_view name, const Json& arguments) override;
     bool has_tool(std::string_view name) const override { return tools::is_tool_name(name); }
     Json list() const override { return tools::list_definitions(); }
+    std::shared_ptr<const std::string> list_text() const override {
+        return tools::list_definitions_text();
+    }
 
     events::Registry& registry() { return registry_; }
 
