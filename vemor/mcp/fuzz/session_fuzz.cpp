@@ -66,10 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } else {
                 auto answer = session.handle(**message);
                 if (!answer) continue;
-                if (auto* line = std::get_if<std::string>(&*answer)) {
-                    // A line written as it is must still be one JSON value on one line.
-                    if (line->find('\n') != std::string::npos || !json::parse(*line))
-                        __builtin_trap();
+                if (const auto* text = std::get_if<SerializedResponse>(&*answer)) {
+                    // A response written as it is must still be one JSON value on one line.
+                    std::string line = text->text();
+                    if (line.find('\n') != std::string::npos || !json::parse(line)) __builtin_trap();
                     continue;
                 }
                 response = std::move(std::get<Json>(*answer));

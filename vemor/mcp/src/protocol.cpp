@@ -92,31 +92,23 @@ const Json kNull = nullptr;
 
 Session::Session(std::unique_ptr<ToolHost> tools) : tools_(std::move(tools)) {}
 
-std::string Session::tools_list_line(const Json& id) const {
+SerializedResponse Session::tools_list_response(const Json& id) const {
     using namespace protocol;
     // Keys in byte order, as the serialiser writes them: "id", "jsonrpc", "result"; in the
     // result "cacheScope", "resultType", "tools", "ttlMs".
-    static const std::string marked_head =
-        fmt::format(",\"jsonrpc\":\"2.0\",\"result\":{{\"cacheScope\":\"{}\",\"resultType\":\"{}\",\"tools\":",
-                    kCacheScope, kResultComplete);
+    static const std::string marked_head = fmt::format(
+        ",\"jsonrpc\":\"2.0\",\"result\":{{\"cacheScope\":\"{}\",\"resultType\":\"{}\",\"tools\":",
+        kCacheScope, kResultComplete);
     static const std::string marked_tail = fmt::format(",\"ttlMs\":{}}}}}", kCacheTtlMs);
     constexpr std::string_view plain_head = ",\"jsonrpc\":\"2.0\",\"result\":{\"tools\":";
     constexpr std::string_view plain_tail = "}}";
     bool marked = mode_ != SessionMode::Handshake;
-    std::string_view head = marked ? std::string_view(marked_head) : plain_head;
-    std::string_view tail = marked ? std::string_view(marked_tail) : plain_tail;
 
-    std::shared_ptr<const std::string> tools = tools_->list_text();
-    std::string id_text = json::dump(id);
-    std::string line;
-    // One more byte for the line feed that the transport appends.
-    line.reserve(7 + id_text.size() + head.size() + tools->size() + tail.size() + 1);
-    line += "{\"id\":";
-    line += id_text;
-    line += head;
-    line += *tools;
-    line += tail;
-    return line;
+    SerializedResponse out{.head = "{\"id\":", .body = tools_->list_text(),
+                           .tail = marked ? std::string_view(marked_tail) : plain_tail};
+    out.head += json::dump(id);
+    out.head += marked ? std::string_view(marked_head) : plain_head;
+    return out;
 }
 
 std::optional<Response> Session::handle(const Json& message) {
@@ -174,7 +166,7 @@ std::optional<Response> Session::handle(const Json& message) {
         // An id read from input nests at most 128 levels; a deeper one, built in process, takes
         // the tree form, which the transport refuses to write.
         if (!transport::nests_deeper_than(*id, transport::kMaxNesting))
-            return Response(tools_list_line(*id));
+            return Response(tools_list_response(*id));
         Json r{{"tools", tools_->list()}};
         if (mode_ != SessionMode::Handshake) {
             r["resultType"] = kResultComplete;

@@ -24,10 +24,12 @@ cli::CliResult<void> serve_stream(transport::LineReader& reader, int out_fd, Ses
         if (!*message) return {};
         std::optional<Response> response = session.handle(**message);
         if (!response) continue;
-        if (auto* line = std::get_if<std::string>(&*response))
-            VEMOR_CLI_TRY_VOID(transport::write_line(out_fd, std::move(*line)));
-        else
+        if (const auto* text = std::get_if<SerializedResponse>(&*response)) {
+            const std::string_view pieces[] = {text->head, *text->body, text->tail, "\n"};
+            VEMOR_CLI_TRY_VOID(transport::write_pieces(out_fd, pieces));
+        } else {
             VEMOR_CLI_TRY_VOID(transport::write_message(out_fd, std::get<Json>(*response)));
+        }
     }
 }
 

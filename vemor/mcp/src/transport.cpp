@@ -205,12 +205,15 @@ cli::CliResult<void> write_message(int fd, const Json& value) {
         return cli::fail_cli(platform_error(
             -1, fmt::format("mcp stdio transport: encode response: nesting deeper than {} levels",
                             kMaxWriteNesting)));
-    return write_line(fd, vemor::json::dump(value));
+    std::string bytes = vemor::json::dump(value);
+    bytes += '\n';
+    if (int e = facade::write_all(fd, bytes); e != 0)
+        return cli::fail_cli(io_err("write stdout", IoError{e, os_error_text(e)}));
+    return {};
 }
 
-cli::CliResult<void> write_line(int fd, std::string line) {
-    line += '\n';
-    if (int e = facade::write_all(fd, line); e != 0)
+cli::CliResult<void> write_pieces(int fd, std::span<const std::string_view> pieces) {
+    if (int e = facade::write_all(fd, pieces); e != 0)
         return cli::fail_cli(io_err("write stdout", IoError{e, os_error_text(e)}));
     return {};
 }

@@ -86,24 +86,25 @@ TEST(Catalogue, ListingLineIsTheSerialisedResponse) {
             Json id = Json::parse(id_text);
             auto response = session.handle(Json{{"id", id}, {"method", "tools/list"}});
             ASSERT_TRUE(response);
-            const auto* line = std::get_if<std::string>(&*response);
-            ASSERT_NE(line, nullptr);
+            const auto* text = std::get_if<SerializedResponse>(&*response);
+            ASSERT_NE(text, nullptr);
+            const std::string line = text->text();
             Json result{{"tools", tools::list_definitions()}};
             if (c.marked)
                 result.update(Json{{"resultType", "complete"}, {"ttlMs", 3600000}, {"cacheScope", "public"}});
             std::string expected = json::dump(Json{{"id", id}, {"jsonrpc", "2.0"}, {"result", result}});
-            auto [differs, _] = std::mismatch(line->begin(), line->end(), expected.begin(), expected.end());
-            std::size_t at = static_cast<std::size_t>(differs - line->begin());
-            EXPECT_EQ(*line == expected, true)
+            auto [differs, _] = std::mismatch(line.begin(), line.end(), expected.begin(), expected.end());
+            std::size_t at = static_cast<std::size_t>(differs - line.begin());
+            EXPECT_TRUE(line == expected)
                 << c.opening << " id " << id_text << ": differs at byte " << at << ": got \""
-                << line->substr(at > 40 ? at - 40 : 0, 80) << "\" expected \""
+                << line.substr(at > 40 ? at - 40 : 0, 80) << "\" expected \""
                 << expected.substr(at > 40 ? at - 40 : 0, 80) << "\"";
         }
     }
     config::set_default_timeout(*saved);
     Session session;
     auto response = session.handle(Json{{"id", 1}, {"method", "tools/list"}});
-    std::string description = Json::parse(std::get<std::string>(*response))["result"]["tools"][5]["description"];
+    std::string description = Json::parse(std::get<SerializedResponse>(*response).text())["result"]["tools"][5]["description"];
     EXPECT_NE(description.find("currently " + tools::default_timeout_text() + ", which"), std::string::npos);
 }
 

@@ -58,9 +58,18 @@ Json parse_error_response(const cli::CliError& error);
 // How the client negotiates the protocol revision; decided by the first message that shows it.
 enum class SessionMode : std::uint8_t { Undecided, PerRequest, Handshake };
 
-// One response: a value for the transport to serialise, or a line serialised already (the
-// answer to `tools/list`, written around the catalogue's cached text; no line feed).
-using Response = std::variant<Json, std::string>;
+// A response serialised already, in three pieces written one after another without a line
+// feed: the answer to `tools/list`, whose middle piece is the catalogue's cached text.
+struct SerializedResponse {
+    std::string head;
+    std::shared_ptr<const std::string> body;
+    std::string_view tail;  // static text
+
+    std::string text() const { return head + *body + std::string(tail); }
+};
+
+// One response: a value for the transport to serialise, or one serialised already.
+using Response = std::variant<Json, SerializedResponse>;
 
 // A JSON-RPC error raised while answering a request.
 struct RpcError {
@@ -87,8 +96,8 @@ private:
     std::unique_ptr<ToolHost> tools_;
     SessionMode mode_ = SessionMode::Undecided;
 
-    // The whole `tools/list` response line for `id`.
-    std::string tools_list_line(const Json& id) const;
+    // The `tools/list` response for `id`.
+    SerializedResponse tools_list_response(const Json& id) const;
 };
 
 }  // namespace vemor::mcp

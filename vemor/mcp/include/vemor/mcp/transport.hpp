@@ -74,8 +74,8 @@ cli::CliResult<Json> parse_message(std::string_view text);
 
 // The compact JSON of `value` and a line feed, in one write to the descriptor.
 cli::CliResult<void> write_message(int fd, const Json& value);
-// A line serialised already (one JSON message without a line feed) and a line feed, in one write.
-cli::CliResult<void> write_line(int fd, std::string line);
+// The pieces of one message serialised already, and a line feed, in one gathered write.
+cli::CliResult<void> write_pieces(int fd, std::span<const std::string_view> pieces);
 
 // `CliError::Core` holding `Error::Platform`: "mcp stdio transport: {context}: {text}", the
 // code being the error number, or -1 without one.
