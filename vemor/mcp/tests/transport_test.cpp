@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vemor/mcp/serve.hpp"
@@ -126,6 +127,27 @@ TEST(WriteMessage, AClosedOutputIsAWriteError) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(),
               "Platform error (32): mcp stdio transport: write stdout: Broken pipe (os error 32)");
+}
+
+// Pieces larger than the pipe holds are taken by several writes, each ending wherever the pipe
+// was full: the reader must get every byte once, in order.
+TEST(WriteMessage, PiecesLargerThanThePipeArriveWholeAndInOrder) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::string got;
+    std::thread reader([&] {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+    });
+    const std::string head(100000, 'h'), body(70001, 'b');
+    const std::string_view pieces[] = {head, "", body, "}", "\n"};
+    auto result = transport::write_pieces(fds[1], pieces);
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(got == head + body + "}\n") << got.size() << " bytes";
 }
 
 TEST(WriteMessage, InvalidUtf8IsWrittenAsReplacementAndNothingTooDeepIsWritten) {
