@@ -140,7 +140,13 @@ TEST(WriteMessage, PiecesLargerThanThePipeArriveWholeAndInOrder) {
         ssize_t n;
         while ((n = ::read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
     });
-    const std::string head(100000, 'h'), body(70001, 'b');
+    // Bytes that differ with their position, so a piece resent from the wrong place shows.
+    auto counting = [](std::size_t n, char first) {
+        std::string out(n, '\0');
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>(first + i % 23);
+        return out;
+    };
+    const std::string head = counting(100000, 'a'), body = counting(70001, 'A');
     const std::string_view pieces[] = {head, "", body, "}", "\n"};
     auto result = transport::write_pieces(fds[1], pieces);
     ::close(fds[1]);
