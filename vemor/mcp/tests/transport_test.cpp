@@ -1,5 +1,6 @@
 // The line reader, message parsing and writing, and the serve loop over in-memory input.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -134,6 +135,8 @@ TEST(WriteMessage, AClosedOutputIsAWriteError) {
 TEST(WriteMessage, PiecesLargerThanThePipeArriveWholeAndInOrder) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
+    // Non-blocking, a write stops where the pipe is full (a blocking one would wait instead).
+    ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
     std::string got;
     std::thread reader([&] {
         char buf[4096];
