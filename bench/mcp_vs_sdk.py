@@ -24,7 +24,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -80,10 +79,27 @@ def build_floor():
     return floor, [len(r) for r in ours]
 
 
-def raw_pipe(command, method, params, rounds=None):
-    """Best of `rounds`: microseconds per request for COUNT pipelined requests."""
-    payload = b"".join(line({"jsonrpc": "2.0", "id": i + 1, "method": method, "params": params})
-                       for i in range(COUNT))
+def raw_pipe(servers, rounds=ROUNDS):
+    """Microseconds per request for COUNT pipelined requests, best of `rounds`, for each
+    (command, method, params); the rounds of the servers alternate, so that a change in the
+    machine's load falls on all of them."""
+    runs = [pipe_run(*server) for server in servers]
+    best = [None] * len(runs)
+    for _ in range(rounds):
+        for i, run in enumerate(runs):
+            per = run()
+            best[i] = per if best[i] is None else min(best[i], per)
+    return best
+
+
+def pipe_run(command, method, params):
+    """A function timing one round of COUNT pipelined requests, in microseconds per request."""
+    # The requests are written by `cat` from a file, so that no thread of this process competes
+    # with the reader below.
+    payload = tempfile.NamedTemporaryFile(prefix="vemor-mcp-bench-", suffix=".jsonl")
+    payload.write(b"".join(line({"jsonrpc": "2.0", "id": i + 1, "method": method, "params": params})
+                           for i in range(COUNT)))
+    payload.flush()
     # Every response is the same apart from its id, so the bytes of all of them are known from
     # one: the end is found by counting bytes, at the same cost whatever a response's size
     # (scanning them for line feeds would cost the reader more than a large answer costs us).
@@ -92,39 +108,34 @@ def raw_pipe(command, method, params, rounds=None):
         raise RuntimeError(f"{command[0]} refused {method}: {one[:200]!r}")
     # Response i: `one` with i in place of its id 1, and a line feed.
     expected = sum(len(one) + len(str(i + 1)) for i in range(COUNT))
-    best = None
-    for _ in range(rounds or ROUNDS):
+
+    def run():
         p = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL)
         p.stdin.write(line(INITIALIZE))
         p.stdin.write(line({"jsonrpc": "2.0", "method": "notifications/initialized"}))
         p.stdin.flush()
         p.stdout.readline()
-
-        def write():
-            p.stdin.write(payload)
-            p.stdin.flush()
-
         buf = bytearray(1 << 20)
         fd = p.stdout.fileno()
         seen = 0
         start = time.perf_counter()
-        writer = threading.Thread(target=write)
-        writer.start()
+        writer = subprocess.Popen(["cat", payload.name], stdout=p.stdin)
         while seen < expected:
             n = os.readv(fd, [buf])
             if not n:
                 raise RuntimeError(f"{command[0]} ended after {seen} of {expected} bytes")
             seen += n
         elapsed = time.perf_counter() - start
-        writer.join()
+        writer.wait()
         p.stdin.close()
         p.wait()
         if seen != expected or buf[n - 1] != ord("\n"):
             raise RuntimeError(f"{command[0]} wrote {seen} bytes, {expected} expected")
-        per = elapsed / COUNT * 1e6
-        best = per if best is None else min(best, per)
-    return best
+        return elapsed / COUNT * 1e6
+
+    run.payload = payload  # kept, and so the file, as long as the function
+    return run
 
 
 def in_process():
@@ -154,9 +165,8 @@ def main():
     ]
     figures = {}
     for label, ours_note, method, params, peer_note, peer_params, target in rows:
-        ours = raw_pipe(VEMOR, method, params)
-        peer = raw_pipe(SDK, method, peer_params)
-        base = raw_pipe(floor, method, params)
+        ours, peer, base = raw_pipe([(VEMOR, method, params), (SDK, method, peer_params),
+                                     (floor, method, params)])
         figures[label] = ours
         print(f"  {label:11} vemor {ours_note:5} {ours:6.1f} us   SDK {peer_note:5} {peer:6.1f} us"
               f"   floor {base:6.1f} us   vemor/SDK {ours / peer:.2f}x{target}"
