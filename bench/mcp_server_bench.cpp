@@ -41,7 +41,9 @@ std::size_t answer(vemor::mcp::Session& session, const Json& request) {
 
 void BM_Session(benchmark::State& state, const char* request_text) {
     vemor::mcp::Session session;
-    answer(session, Json::parse(R"({"id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})"));
+    answer(
+        session,
+        Json::parse(R"({"id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})"));
     const Json request = Json::parse(request_text);
     std::size_t bytes = 0;
     for (auto _ : state) bytes = answer(session, request);

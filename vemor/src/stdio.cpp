@@ -17,7 +17,8 @@ int write_all(int fd, std::span<const std::string_view> pieces) {
     constexpr std::size_t kMaxPieces = 8;
     if (pieces.size() > kMaxPieces) {
         for (std::string_view piece : pieces)
-            if (int e = write_all(fd, std::span<const std::string_view>(&piece, 1)); e != 0) return e;
+            if (int e = write_all(fd, std::span<const std::string_view>(&piece, 1)); e != 0)
+                return e;
         return 0;
     }
     iovec iov[kMaxPieces];

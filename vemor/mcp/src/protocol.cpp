@@ -104,7 +104,8 @@ SerializedResponse Session::tools_list_response(const Json& id) const {
     constexpr std::string_view plain_tail = "}}";
     bool marked = mode_ != SessionMode::Handshake;
 
-    SerializedResponse out{.head = "{\"id\":", .body = tools_->list_text(),
+    SerializedResponse out{.head = "{\"id\":",
+                           .body = tools_->list_text(),
                            .tail = marked ? std::string_view(marked_tail) : plain_tail};
     out.head += json::dump(id);
     out.head += marked ? std::string_view(marked_head) : plain_head;

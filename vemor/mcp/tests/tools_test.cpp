@@ -62,7 +62,8 @@ TEST(Catalogue, ListingLineIsTheSerialisedResponse) {
     using namespace std::chrono_literals;
     auto saved = config::default_timeout();
     ASSERT_TRUE(saved);
-    const std::string meta = R"({"_meta":{"io.modelcontextprotocol/protocolVersion":"2025-11-25"}})";
+    const std::string meta =
+        R"({"_meta":{"io.modelcontextprotocol/protocolVersion":"2025-11-25"}})";
     struct Case {
         std::string opening;  // the first message, which decides the session mode
         bool marked;          // "resultType" and the cache hints
@@ -91,9 +92,12 @@ TEST(Catalogue, ListingLineIsTheSerialisedResponse) {
             const std::string line = text->text();
             Json result{{"tools", tools::list_definitions()}};
             if (c.marked)
-                result.update(Json{{"resultType", "complete"}, {"ttlMs", 3600000}, {"cacheScope", "public"}});
-            std::string expected = json::dump(Json{{"id", id}, {"jsonrpc", "2.0"}, {"result", result}});
-            auto [differs, _] = std::mismatch(line.begin(), line.end(), expected.begin(), expected.end());
+                result.update(
+                    Json{{"resultType", "complete"}, {"ttlMs", 3600000}, {"cacheScope", "public"}});
+            std::string expected =
+                json::dump(Json{{"id", id}, {"jsonrpc", "2.0"}, {"result", result}});
+            auto [differs, _] =
+                std::mismatch(line.begin(), line.end(), expected.begin(), expected.end());
             std::size_t at = static_cast<std::size_t>(differs - line.begin());
             EXPECT_TRUE(line == expected)
                 << c.opening << " id " << id_text << ": differs at byte " << at << ": got \""
@@ -104,8 +108,10 @@ TEST(Catalogue, ListingLineIsTheSerialisedResponse) {
     config::set_default_timeout(*saved);
     Session session;
     auto response = session.handle(Json{{"id", 1}, {"method", "tools/list"}});
-    std::string description = Json::parse(std::get<SerializedResponse>(*response).text())["result"]["tools"][5]["description"];
-    EXPECT_NE(description.find("currently " + tools::default_timeout_text() + ", which"), std::string::npos);
+    std::string description = Json::parse(
+        std::get<SerializedResponse>(*response).text())["result"]["tools"][5]["description"];
+    EXPECT_NE(description.find("currently " + tools::default_timeout_text() + ", which"),
+              std::string::npos);
 }
 
 class RefusedCalls : public ::testing::Test {

@@ -74,7 +74,8 @@ cli::CliResult<Json> parse_message(std::string_view text);
 
 // The compact JSON of `value` and a line feed, in one write to the descriptor.
 cli::CliResult<void> write_message(int fd, const Json& value);
-// The pieces of one message serialised already, and a line feed, in one gathered write.
+// One message line serialised already, given as pieces (its line feed the last), in one gathered
+// write.
 cli::CliResult<void> write_pieces(int fd, std::span<const std::string_view> pieces);
 
 // `CliError::Core` holding `Error::Platform`: "mcp stdio transport: {context}: {text}", the
