@@ -17,26 +17,36 @@ using namespace std::chrono_literals;
 class EventThreadsTest : public DesktopTest {
 protected:
     void SetUp() override { install(sd::default_desktop()); }
+
+    std::vector<ElementData> apps_of(std::initializer_list<pid_t> pids) {
+        std::vector<ElementData> apps;
+        for (pid_t pid : pids)
+            apps.push_back(value_of(provider().app_by_pid(static_cast<std::uint32_t>(pid))));
+        return apps;
+    }
+
+    // Presses the given elements over and over until `done`, so that their applications keep
+    // notifying.
+    std::jthread keep_pressing(std::atomic<bool>& done,
+                               std::vector<std::pair<pid_t, std::string>> targets) {
+        return std::jthread([this, &done, targets = std::move(targets)] {
+            std::vector<AXElement> elements;
+            for (const auto& [pid, id] : targets) elements.push_back(element(find(pid, id)));
+            auto press = ax::make_cf_string("AXPress");
+            while (!done.load())
+                for (const auto& e : elements)
+                    safe_ax_perform_action(e.get(), static_cast<CFStringRef>(press.get()));
+        });
+    }
 };
 
 // Dropping at once must stop a loop that has only just started: each drop below comes right
 // after its subscribe, while a writer keeps the observed applications busy notifying.
 TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
-    const pid_t observed[] = {pids::kSettings, pids::kTextEdit, pids::kNotes};
-    std::vector<ElementData> apps;
-    for (pid_t pid : observed)
-        apps.push_back(value_of(provider().app_by_pid(static_cast<std::uint32_t>(pid))));
-
+    const auto apps = apps_of({pids::kSettings, pids::kTextEdit, pids::kNotes});
     std::atomic<bool> done{false};
-    std::jthread writer([&] {
-        AXElement check = element(find(pids::kSettings, "settings.scrollbars"));
-        AXElement bold = element(find(pids::kTextEdit, "textedit.bold"));
-        auto press = ax::make_cf_string("AXPress");
-        while (!done.load()) {
-            safe_ax_perform_action(check.get(), static_cast<CFStringRef>(press.get()));
-            safe_ax_perform_action(bold.get(), static_cast<CFStringRef>(press.get()));
-        }
-    });
+    std::jthread writer = keep_pressing(
+        done, {{pids::kSettings, "settings.scrollbars"}, {pids::kTextEdit, "textedit.bold"}});
 
     MacOSProvider& shared = provider();
     std::atomic<int> received{0};
@@ -76,18 +86,9 @@ TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
 // keeps notifying: every subscribe gives up after its wait, and stops and joins its thread.
 TEST_F(EventThreadsTest, LoopsThatNeverReportAreStoppedFromSeveralThreads) {
     sd::add_fault({.call = "CFRunLoopAddObserver", .kind = sd::Fault::Kind::Raise, .times = 0});
-    const pid_t observed[] = {pids::kSettings, pids::kTextEdit};
-    std::vector<ElementData> apps;
-    for (pid_t pid : observed)
-        apps.push_back(value_of(provider().app_by_pid(static_cast<std::uint32_t>(pid))));
-
+    const auto apps = apps_of({pids::kSettings, pids::kTextEdit});
     std::atomic<bool> done{false};
-    std::jthread writer([&] {
-        AXElement check = element(find(pids::kSettings, "settings.scrollbars"));
-        auto press = ax::make_cf_string("AXPress");
-        while (!done.load())
-            safe_ax_perform_action(check.get(), static_cast<CFStringRef>(press.get()));
-    });
+    std::jthread writer = keep_pressing(done, {{pids::kSettings, "settings.scrollbars"}});
     std::atomic<int> refused{0};
     {
         std::vector<std::jthread> subscribers;

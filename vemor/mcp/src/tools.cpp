@@ -323,10 +323,7 @@ cli::CliResult<ToolOutput> tool_action(const Json& args) {
     cli::ActionArgs parsed =
         VEMOR_CLI_TRY(cli::parse_action_args(action, opt_view(value), opt_view(at), opt_view(size)));
     // The verb is an argument too: an unknown one is refused before anything is resolved.
-    auto names = cli::action_names();
-    if (std::find(names.begin(), names.end(), action) == names.end())
-        return usage(fmt::format("unknown action: {} (expected one of: {})", action,
-                                 fmt::join(names, ", ")));
+    VEMOR_CLI_TRY_VOID(cli::check_action_name(action));
     cli::Target t = VEMOR_CLI_TRY(target(args));
     return tool_action_parsed(t, action, selector, parsed);
 }
