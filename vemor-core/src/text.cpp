@@ -386,7 +386,7 @@ std::string debug_quote(std::string_view s) {
     return out;
 }
 
-std::string escape_controls(std::string_view s) {
+std::string escape_controls(std::string_view s, bool keep_line_feeds) {
     const bool plain = std::all_of(s.begin(), s.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
         return b >= 0x20 && b < 0x7F;
@@ -398,7 +398,7 @@ std::string escape_controls(std::string_view s) {
         const Decoded dec = decode_at(s, i);
         if (!dec.valid)
             append_utf8(out, kReplacement);
-        else if (is_control(dec.cp))
+        else if (is_control(dec.cp) && !(keep_line_feeds && dec.cp == U'\n'))
             append_escape(out, dec.cp);
         else
             out.append(s.substr(i, dec.len));

@@ -50,7 +50,8 @@ std::string debug_quote(std::string_view s);
 // (`\n`, `\t`, `\r`, `\0`, `\u{1b}`, `\u{9b}`, ...) and invalid UTF-8 bytes written as U+FFFD;
 // everything else, quotes, backslashes and non-ASCII text included, is kept. For writing text
 // that came from another program to a terminal without letting it drive the terminal.
-std::string escape_controls(std::string_view s);
+// `keep_line_feeds`: line feeds are written as they are, for a message laid out on several lines.
+std::string escape_controls(std::string_view s, bool keep_line_feeds = false);
 
 // Decodes UTF-8 to code points; every invalid or truncated sequence becomes U+FFFD. Never reads
 // outside the input.

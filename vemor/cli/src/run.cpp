@@ -200,7 +200,10 @@ int run_main(std::span<const std::string> args) {
     if (result) return 0;
     const CliError& error = result.error();
     const bool usage = error.is<CliError::Usage>();
-    write_stderr(usage ? error.message() + "\n" : fmt::format("error: {}\n", error.message()));
+    // A message can quote the desktop (names in a diagnosis): its control characters are
+    // escaped, so that no application drives the terminal through it.
+    const std::string message = text::escape_controls(error.message(), true);
+    write_stderr(usage ? message + "\n" : fmt::format("error: {}\n", message));
     const bool serving_mcp = !args.empty() && args.front() == "mcp";
     if (!serving_mcp && is_accessibility_permission_error(error) && ::isatty(STDIN_FILENO))
         offer_accessibility_settings();

@@ -212,7 +212,8 @@ TEST_F(Golden, UsageErrors) {
         {{"key", "enter"}, "unknown key name: enter"},
         {{"key", "F256"}, "invalid function key: F256"},
         {{"key", "enter", "--held", "Shift,"}, "unknown key name: enter"},
-        {{"key", "\xff"}, "unknown key name: \xff"},
+        // The name is not UTF-8: the message shows the byte as U+FFFD.
+        {{"key", "\xff"}, "unknown key name: \xef\xbf\xbd"},
         {{"type"}, "usage: vemor type TEXT"},
         {{"screenshot"}, "missing --out PATH (use - for stdout)"},
         {{"screenshot", "--out", "x.png", "--region", "1,2,3"},
@@ -413,6 +414,11 @@ TEST_F(Golden, DesktopTextsPrintWithTheirControlCharactersEscaped) {
                    "id=\"evil.text\"\n",
                "", 0);
     expect_run(on({"find", "text_field", "--pid", "400"}), field + "\n(1 match)\n", "", 0);
+    // An error that quotes the desktop keeps its line breaks and escapes the rest.
+    expect_run(on({"find", "button", "--app", "Nope"}), "",
+               "error: No element matched selector: application[name=\"Nope\"]; waiting for: "
+               "application discovery; candidates: " + app + " (pid=400)\n",
+               1);
     expect_run(on({"find", "static_text", "--pid", "400", "-o", "center"}), "",
                R"(warning: skipping static_text "x\u{1b}[2Jy": element has no bounds)"
                "\n",
