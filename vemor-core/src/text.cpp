@@ -386,7 +386,9 @@ std::string debug_quote(std::string_view s) {
     return out;
 }
 
-std::string escape_controls(std::string_view s, bool keep_line_feeds) {
+namespace {
+
+std::string escape_controls_in(std::string_view s, bool message) {
     const bool plain = std::all_of(s.begin(), s.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
         return b >= 0x20 && b < 0x7F;
@@ -396,9 +398,9 @@ std::string escape_controls(std::string_view s, bool keep_line_feeds) {
     out.reserve(s.size() + 8);
     for (std::size_t i = 0; i < s.size();) {
         const Decoded dec = decode_at(s, i);
-        if (!dec.valid)
+        if (!dec.valid && !message)
             append_utf8(out, kReplacement);
-        else if (is_control(dec.cp) && !(keep_line_feeds && dec.cp == U'\n'))
+        else if (dec.valid && is_control(dec.cp) && !(message && dec.cp == U'\n'))
             append_escape(out, dec.cp);
         else
             out.append(s.substr(i, dec.len));
@@ -406,6 +408,12 @@ std::string escape_controls(std::string_view s, bool keep_line_feeds) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string escape_controls(std::string_view s) { return escape_controls_in(s, false); }
+
+std::string escape_message_controls(std::string_view s) { return escape_controls_in(s, true); }
 
 std::u32string decode_utf8(std::string_view s) {
     std::u32string out;

@@ -187,8 +187,8 @@ TEST(TextQuote, EscapeControls) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(text::escape_controls(c.input), c.expected);
     }
-    // A message laid out on several lines keeps its line feeds, and only those.
-    EXPECT_EQ(text::escape_controls("a\n  b\x1b[2J\r\n", true), "a\n  b\\u{1b}[2J\\r\n");
+    // A message laid out on several lines keeps its line feeds, and the user's own bytes.
+    EXPECT_EQ(text::escape_message_controls("a\n  b\x1b[2J\r\xff\n"), "a\n  b\\u{1b}[2J\\r\xff\n");
 }
 
 TEST(TextUtf8, Decode) {

@@ -50,8 +50,13 @@ std::string debug_quote(std::string_view s);
 // (`\n`, `\t`, `\r`, `\0`, `\u{1b}`, `\u{9b}`, ...) and invalid UTF-8 bytes written as U+FFFD;
 // everything else, quotes, backslashes and non-ASCII text included, is kept. For writing text
 // that came from another program to a terminal without letting it drive the terminal.
-// `keep_line_feeds`: line feeds are written as they are, for a message laid out on several lines.
-std::string escape_controls(std::string_view s, bool keep_line_feeds = false);
+std::string escape_controls(std::string_view s);
+
+// An error message for a terminal: control characters escaped as `escape_controls` escapes
+// them, except line feeds, which lay the message out on several lines. Bytes that are not UTF-8
+// are kept: only the user's own arguments bring them into a message (text from the platform
+// is converted to UTF-8 on the way in), and they show what the user typed.
+std::string escape_message_controls(std::string_view s);
 
 // Decodes UTF-8 to code points; every invalid or truncated sequence becomes U+FFFD. Never reads
 // outside the input.

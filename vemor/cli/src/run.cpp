@@ -202,7 +202,7 @@ int run_main(std::span<const std::string> args) {
     const bool usage = error.is<CliError::Usage>();
     // A message can quote the desktop (names in a diagnosis): its control characters are
     // escaped, so that no application drives the terminal through it.
-    const std::string message = text::escape_controls(error.message(), true);
+    const std::string message = text::escape_message_controls(error.message());
     write_stderr(usage ? message + "\n" : fmt::format("error: {}\n", message));
     const bool serving_mcp = !args.empty() && args.front() == "mcp";
     if (!serving_mcp && is_accessibility_permission_error(error) && ::isatty(STDIN_FILENO))
