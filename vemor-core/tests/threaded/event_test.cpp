@@ -158,11 +158,12 @@ TEST(Events, FailingStopActionsNeverEndTheProcess) {
     {
         std::jthread producer([&] {
             const auto self = std::this_thread::get_id();
-            CancelHandle first(failing, self);
+            // Dropped in reverse order: the failing action is handed over first.
             CancelHandle second([&] { after = true; }, self);
+            CancelHandle first(failing, self);
         });
     }
-    for (int i = 0; i < 500 && !after; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 500 && !(after && ran == 2); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(ran, 2);
     EXPECT_TRUE(after);
 }
