@@ -155,12 +155,7 @@ py::Ref app_find(PyObject*, const py::Call& call) {
             slot.park();
             return raised();
         } catch (...) {
-            if (py::ending_thread()) {
-                // Interpreter exit ends this thread without the lock: the objects are left.
-                argument.release();
-                result.release();
-                throw;
-            }
+            py::rethrow_if_ending_thread({&argument, &result});
             py::set_error_from_current_exception();
             slot.park();
             return raised();

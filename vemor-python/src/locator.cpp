@@ -178,12 +178,7 @@ py::Ref loc_wait_until(PyObject* self, const py::Call& call) {
             slot.park();
             return true;
         } catch (...) {
-            if (py::ending_thread()) {
-                // Interpreter exit ends this thread without the lock: the objects are left.
-                argument.release();
-                result.release();
-                throw;
-            }
+            py::rethrow_if_ending_thread({&argument, &result});
             py::set_error_from_current_exception();
             slot.park();
             return true;

@@ -180,6 +180,15 @@ auto with_lock(F&& call) -> decltype(call()) {
     }
 }
 
+// In a callback's `catch (...)` handler: when what is caught is the thread's ending at
+// interpreter exit, the thread has lost the lock, so the objects the callback holds are left
+// as they are (not released) and the unwinding goes on.
+inline void rethrow_if_ending_thread(std::initializer_list<Ref*> held) {
+    if (!ending_thread()) return;
+    for (Ref* r : held) r->release();
+    throw;
+}
+
 // ---- Trampolines --------------------------------------------------------------------------
 
 // Turns a C++ exception that reached the module boundary into a Python exception (the lock is
