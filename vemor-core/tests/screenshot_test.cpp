@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <spng.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -342,8 +343,12 @@ TEST(ScreenshotPngTest, EmptyImageIsAnEncoderError) {
 class SavePngTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // One folder per test and process: ctest runs these tests side by side, and one's
+        // TearDown must not remove another's folder.
         dir_ = std::filesystem::temp_directory_path() /
-               fmt::format("vemor-save-png-{}", ::testing::UnitTest::GetInstance()->random_seed());
+               fmt::format("vemor-save-png-{}-{}",
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+                           ::getpid());
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
