@@ -162,8 +162,11 @@ Subscription::~Subscription() {
 Result<Event> Subscription::recv(Duration timeout) {
     auto status = recv_status(timeout);
     if (status.kind == RecvStatus::Kind::Event) return std::move(*status.event);
-    return fail(Error::Timeout{
-        timeout, Diagnosis{}.with_condition("any accessibility event")});
+    return fail(timeout_error(timeout));
+}
+
+Error Subscription::timeout_error(Duration timeout) {
+    return Error(Error::Timeout{timeout, Diagnosis{}.with_condition("any accessibility event")});
 }
 
 std::optional<Event> Subscription::next() {

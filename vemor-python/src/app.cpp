@@ -151,8 +151,10 @@ py::Ref app_find(PyObject*, const py::Call& call) {
                 result = py::Ref::steal(
                     PyObject_CallFunctionObjArgs(predicate, argument.get(), nullptr));
             const int truth = result ? PyObject_IsTrue(result.get()) : -1;
+            if (truth < 0) slot.park();
+            // Here, not in the destructors: dropping may run Python code that ends the thread.
+            py::drop({&result, &argument});
             if (truth >= 0) return truth == 1;
-            slot.park();
             return raised();
         } catch (...) {
             py::rethrow_if_ending_thread({&argument, &result});

@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -105,29 +107,39 @@ PyType_Spec event_type_type_spec = {"vemor.EventType", py::basic_size<Nothing>()
 
 // ---- Subscription -------------------------------------------------------------------------
 
+// Who waits for the turn: calls (recv, try_recv, wait_for, close, repr) go before iterators.
+enum class Priority : std::uint8_t { Call, Iteration };
+// A place in line: the priority, then the ticket, which gives the order of arrival.
+using LineKey = std::pair<Priority, std::uint64_t>;
+
 // The open subscription (empty once closed) and the turn to use it, one thread at a time.
-// Receives that wait hold the turn only with the interpreter lock released.
+// Threads wait for the turn in line, calls before iterators and each in order of arrival. A
+// receive holds the turn for one slice, with the interpreter lock released, and then goes to the
+// back of the line. A thread that steps out of line between slices (to run signal handlers or a
+// predicate) keeps its ticket, but is passed while it is away.
 struct SubscriptionState {
     ProviderHandle provider;
-    std::mutex mutex;  // guards `busy` and `waiting`; never held across a wait
+    std::mutex mutex;  // guards the turn and the line; never held across a wait for events
     std::condition_variable turn_free;
     bool busy = false;  // a thread has the turn
-    // Calls made with the interpreter lock held that wait for the turn; receives let them go
-    // first.
-    unsigned waiting = 0;
+    std::uint64_t next_ticket = 0;
+    std::set<LineKey> waiting;  // the threads waiting for the turn now; the first goes next
     std::optional<Subscription> subscription;
 };
 using SubscriptionBox = std::unique_ptr<SubscriptionState>;
 
 SubscriptionState& state_of(PyObject* self) { return *py::unbox<SubscriptionBox>(self); }
 
-// The turn to use the subscription, held for one receive or one call made with the interpreter
-// lock held. The interpreter lock comes first: no thread waits for it holding the turn.
+// The turn while it is held; given back on destruction. A call that uses the subscription with
+// the interpreter lock held keeps it in its own frame, so that a thread ended at interpreter exit
+// on its way back from the wait still gives the turn back as it unwinds.
 class Turn {
 public:
+    explicit Turn(SubscriptionState& s) : s_(s) {}
     Turn(const Turn&) = delete;
     Turn& operator=(const Turn&) = delete;
     ~Turn() {
+        if (!held_) return;
         {
             std::lock_guard lock(s_.mutex);
             s_.busy = false;
@@ -135,41 +147,68 @@ public:
         s_.turn_free.notify_all();
     }
 
-    // For a receive, with the interpreter lock released. A call waiting for the turn goes
-    // first, so that it waits for one slice at most, not for the slices of every thread
-    // receiving from this subscription.
-    static Turn for_receive(SubscriptionState& s) {
-        std::unique_lock lock(s.mutex);
-        s.turn_free.wait(lock, [&] { return !s.busy && s.waiting == 0; });
-        s.busy = true;
-        return Turn(s);
+private:
+    friend class Place;
+    SubscriptionState& s_;
+    bool held_ = false;
+};
+
+// A thread's place in line for the turn.
+class Place {
+public:
+    Place(SubscriptionState& s, Priority priority) : s_(s), priority_(priority) { to_back(); }
+
+    // The next wait starts at the back of the line.
+    void to_back() {
+        std::lock_guard lock(s_.mutex);
+        ticket_ = s_.next_ticket++;
     }
 
-    // For a call made with the interpreter lock held. While a receive has the turn, the
-    // interpreter lock is released for the wait, so other threads and signal handlers keep
-    // running.
-    static Turn holding_interpreter(SubscriptionState& s) {
-        std::unique_lock lock(s.mutex);
-        if (s.busy) {
-            ++s.waiting;
-            while (s.busy) {
-                lock.unlock();
-                py::detach([&] {
-                    std::unique_lock free(s.mutex);
-                    s.turn_free.wait(free, [&] { return !s.busy; });
-                });
-                lock.lock();
-            }
-            --s.waiting;
-        }
-        s.busy = true;
-        return Turn(s);
+    // Takes the turn if it is free and nobody waiting is ahead; never waits.
+    bool try_take(Turn& turn) {
+        std::lock_guard lock(s_.mutex);
+        if (s_.busy || (!s_.waiting.empty() && *s_.waiting.begin() < key())) return false;
+        take(turn);
+        return true;
+    }
+
+    // Waits in line, for at most `patience` when one is given; true once `turn` holds the turn.
+    // Leaves the line on every way out.
+    bool wait(Turn& turn, std::optional<Duration> patience) {
+        std::unique_lock lock(s_.mutex);
+        const LineKey me = key();
+        s_.waiting.insert(me);
+        const auto first_and_free = [&] { return !s_.busy && *s_.waiting.begin() == me; };
+        bool first = true;
+        if (patience)
+            first = s_.turn_free.wait_for(lock, *patience, first_and_free);
+        else
+            s_.turn_free.wait(lock, first_and_free);
+        s_.waiting.erase(me);
+        if (first) take(turn);
+        return first;
     }
 
 private:
-    explicit Turn(SubscriptionState& s) : s_(s) {}
+    LineKey key() const { return {priority_, ticket_}; }
+    void take(Turn& turn) {
+        s_.busy = true;
+        turn.held_ = true;
+    }
+
     SubscriptionState& s_;
+    Priority priority_;
+    std::uint64_t ticket_ = 0;
 };
+
+// The turn for a call that uses the subscription with the interpreter lock held (try_recv,
+// close, repr): at once when it is free and nobody waits ahead, else waited for with the lock
+// released, so that other threads and signal handlers keep running.
+void take_turn_holding_interpreter(SubscriptionState& s, Turn& turn) {
+    Place place(s, Priority::Call);
+    if (place.try_take(turn)) return;
+    py::detach([&] { place.wait(turn, std::nullopt); });
+}
 
 py::Ref closed() {
     return py::raise(exceptions().PlatformError, "Subscription is closed");
@@ -183,12 +222,29 @@ std::optional<Duration> receive_timeout(const py::Args& a, std::size_t i) {
     return timeout_from(*seconds);
 }
 
-// One slice of waiting with the interpreter lock released; none when the slot is closed.
-std::optional<RecvStatus> receive_slice(SubscriptionState& s, Duration slice) {
-    return py::detach([&]() -> std::optional<RecvStatus> {
-        const Turn turn = Turn::for_receive(s);
-        if (!s.subscription) return std::nullopt;
-        return s.subscription->recv_status(slice);
+Duration since(Clock::time_point start) {
+    return std::chrono::duration_cast<Duration>(Clock::now() - start);
+}
+
+// What one turn at the subscription gave.
+struct SliceResult {
+    enum class Kind { NoTurn, Closed, Received };
+    Kind kind = Kind::NoTurn;  // NoTurn: the wait for the turn ran out first
+    RecvStatus status;         // for `Received`
+};
+
+// One slice of a blocking receive, with the interpreter lock released: waits in line for at most
+// `patience` (the caller then runs signal handlers and comes back), then receives for
+// `length()` at most, measured once the turn is held, and goes to the back of the line.
+template <class Length>
+SliceResult receive_slice(SubscriptionState& s, Place& place, Duration patience,
+                          Length&& length) {
+    return py::detach([&]() -> SliceResult {
+        Turn turn(s);
+        if (!place.wait(turn, patience)) return {};
+        place.to_back();
+        if (!s.subscription) return {SliceResult::Kind::Closed, {}};
+        return {SliceResult::Kind::Received, s.subscription->recv_status(length())};
     });
 }
 
@@ -198,21 +254,37 @@ py::Ref sub_recv(PyObject* self, const py::Call& call) {
     auto timeout = receive_timeout(a, 0);
     if (!timeout) return {};
     SubscriptionState& s = state_of(self);
-    auto received = py::detach([&]() -> std::optional<Result<Event>> {
-        const Turn turn = Turn::for_receive(s);
-        if (!s.subscription) return std::nullopt;
-        return s.subscription->recv(*timeout);
-    });
-    if (!received) return closed();
-    if (!*received) return raise(std::move(*received).error());
-    return make_py_event(std::move(**received), s.provider);
+    Place place(s, Priority::Call);
+    const auto start = Clock::now();
+    for (;;) {
+        SliceResult slice = receive_slice(s, place, kIterationSlice, [&] {
+            const Duration elapsed = since(start);
+            return elapsed >= *timeout ? Duration::zero()
+                                       : std::min<Duration>(*timeout - elapsed, kIterationSlice);
+        });
+        if (slice.kind == SliceResult::Kind::Closed) return closed();
+        if (slice.kind == SliceResult::Kind::Received) {
+            switch (slice.status.kind) {
+                case RecvStatus::Kind::Event:
+                    return make_py_event(std::move(*slice.status.event), s.provider);
+                case RecvStatus::Kind::Disconnected:
+                    return raise(Subscription::timeout_error(*timeout));
+                case RecvStatus::Kind::Timeout:
+                    if (since(start) >= *timeout)
+                        return raise(Subscription::timeout_error(*timeout));
+                    break;
+            }
+        }
+        if (PyErr_CheckSignals() < 0) return {};
+    }
 }
 
 py::Ref sub_try_recv(PyObject* self) {
     SubscriptionState& s = state_of(self);
     std::optional<Event> event;
     {
-        const Turn turn = Turn::holding_interpreter(s);
+        Turn turn(s);
+        take_turn_holding_interpreter(s, turn);
         if (!s.subscription) return closed();
         event = s.subscription->try_recv();
     }
@@ -223,14 +295,15 @@ py::Ref sub_try_recv(PyObject* self) {
 py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
     py::Args a;
     if (!a.parse({"wait_for", {"predicate", "timeout"}, 1}, call)) return {};
-    const py::Ref predicate = py::Ref::borrow(a[0]);
+    PyObject* const predicate = a[0];  // the caller's reference lasts the whole call
     auto timeout = receive_timeout(a, 1);
     if (!timeout) return {};
     SubscriptionState& s = state_of(self);
+    Place place(s, Priority::Call);
     const auto start = Clock::now();
     std::uint64_t rejected = 0;
     for (;;) {
-        const auto elapsed = std::chrono::duration_cast<Duration>(Clock::now() - start);
+        const Duration elapsed = since(start);
         if (elapsed >= *timeout) {
             Error error = Error::diagnose(
                 Error::Timeout{elapsed, std::nullopt},
@@ -240,30 +313,52 @@ py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
                         fmt::format("{} event(s) received, none matched", rejected)));
             return raise(std::move(error));
         }
-        auto status = receive_slice(s, std::min<Duration>(*timeout - elapsed, kWaitForSlice));
-        if (!status) return closed();
-        switch (status->kind) {
-            case RecvStatus::Kind::Timeout:
-                if (PyErr_CheckSignals() < 0) return {};
-                continue;
-            case RecvStatus::Kind::Disconnected:
-                return py::raise(exceptions().PlatformError,
-                                 "Subscription event source disconnected before predicate "
-                                 "matched");
-            case RecvStatus::Kind::Event:
-                break;
+        SliceResult slice = receive_slice(s, place, kWaitForSlice, [&] {
+            const Duration now = since(start);
+            return now >= *timeout ? Duration::zero()
+                                   : std::min<Duration>(*timeout - now, kWaitForSlice);
+        });
+        if (slice.kind == SliceResult::Kind::Closed) return closed();
+        if (slice.kind == SliceResult::Kind::NoTurn ||
+            slice.status.kind == RecvStatus::Kind::Timeout) {
+            if (PyErr_CheckSignals() < 0) return {};
+            continue;
         }
-        Event& event = *status->event;
-        py::Ref seen = make_py_event(event, s.provider);
-        if (!seen) return {};
-        py::Ref result =
-            py::Ref::steal(PyObject_CallFunctionObjArgs(predicate.get(), seen.get(), nullptr));
-        if (!result) return {};
-        auto accepted = py::strict_bool(result.get());
+        if (slice.status.kind == RecvStatus::Kind::Disconnected)
+            return py::raise(exceptions().PlatformError,
+                             "Subscription event source disconnected before predicate "
+                             "matched");
+        Event& event = *slice.status.event;
+        // One call of the predicate. What it returned and the event it saw are dropped in the
+        // region that lets the thread's ending through: dropping one may run Python code that
+        // releases the interpreter lock, and at interpreter exit taking it back ends the thread.
+        std::optional<bool> accepted;
+        std::string wrong_type;
+        bool called = false;
+        {
+            py::Ref seen;
+            py::Ref result;
+            try {
+                seen = make_py_event(event, s.provider);
+                if (seen)
+                    result = py::Ref::steal(
+                        PyObject_CallFunctionObjArgs(predicate, seen.get(), nullptr));
+                if (result) {
+                    called = true;
+                    accepted = py::strict_bool(result.get());
+                    if (!accepted) wrong_type = py::type_name(result.get());
+                }
+                py::drop({&result, &seen});
+            } catch (...) {
+                py::rethrow_if_ending_thread({&seen, &result});
+                throw;
+            }
+        }
+        if (!called) return {};
         if (!accepted)
             return py::raise(PyExc_TypeError,
                              fmt::format("wait_for() predicate must return bool, not {}",
-                                         py::type_name(result.get())));
+                                         wrong_type));
         if (*accepted) return make_py_event(std::move(event), s.provider);
         ++rejected;
     }
@@ -272,7 +367,8 @@ py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
 // Dropping the core subscription stops its event source (joining the platform's observer).
 py::Ref sub_close(PyObject* self) {
     SubscriptionState& s = state_of(self);
-    const Turn turn = Turn::holding_interpreter(s);
+    Turn turn(s);
+    take_turn_holding_interpreter(s, turn);
     s.subscription.reset();
     return py::none();
 }
@@ -292,18 +388,22 @@ py::Ref sub_iter(PyObject* self) { return py::Ref::borrow(self); }
 // the iteration once the source has disconnected.
 py::Ref sub_next(PyObject* self) {
     SubscriptionState& s = state_of(self);
+    Place place(s, Priority::Iteration);
     for (;;) {
-        auto status = receive_slice(s, kIterationSlice);
-        if (!status) return closed();
-        switch (status->kind) {
-            case RecvStatus::Kind::Event:
-                return make_py_event(std::move(*status->event), s.provider);
-            case RecvStatus::Kind::Timeout:
-                if (PyErr_CheckSignals() < 0) return {};
-                continue;
-            case RecvStatus::Kind::Disconnected:
-                return {};
+        SliceResult slice =
+            receive_slice(s, place, kIterationSlice, [] { return kIterationSlice; });
+        if (slice.kind == SliceResult::Kind::Closed) return closed();
+        if (slice.kind == SliceResult::Kind::Received) {
+            switch (slice.status.kind) {
+                case RecvStatus::Kind::Event:
+                    return make_py_event(std::move(*slice.status.event), s.provider);
+                case RecvStatus::Kind::Disconnected:
+                    return {};
+                case RecvStatus::Kind::Timeout:
+                    break;
+            }
         }
+        if (PyErr_CheckSignals() < 0) return {};
     }
 }
 
@@ -311,7 +411,8 @@ py::Ref sub_repr(PyObject* self) {
     SubscriptionState& s = state_of(self);
     bool open = false;
     {
-        const Turn turn = Turn::holding_interpreter(s);
+        Turn turn(s);
+        take_turn_holding_interpreter(s, turn);
         open = s.subscription.has_value();
     }
     return py::str(open ? "Subscription(active)" : "Subscription(closed)");

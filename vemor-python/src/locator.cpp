@@ -1,6 +1,7 @@
 #include "locator.hpp"
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -161,22 +162,18 @@ py::Ref loc_wait_until(PyObject* self, const py::Call& call) {
         py::Ref result;
         try {
             argument = current ? make_py_element(*current, provider) : py::none();
-            if (!argument) {
-                slot.park();
-                return true;
-            }
-            result =
-                py::Ref::steal(PyObject_CallFunctionObjArgs(predicate, argument.get(), nullptr));
-            if (!result) {
-                slot.park();
-                return true;
-            }
-            if (auto satisfied = py::strict_bool(result.get())) return *satisfied;
-            py::raise(PyExc_TypeError,
-                      fmt::format("wait_until() predicate must return bool, not {}",
-                                  py::type_name(result.get())));
-            slot.park();
-            return true;
+            if (argument)
+                result = py::Ref::steal(
+                    PyObject_CallFunctionObjArgs(predicate, argument.get(), nullptr));
+            std::optional<bool> satisfied = result ? py::strict_bool(result.get()) : std::nullopt;
+            if (result && !satisfied)
+                py::raise(PyExc_TypeError,
+                          fmt::format("wait_until() predicate must return bool, not {}",
+                                      py::type_name(result.get())));
+            if (!satisfied) slot.park();
+            // Here, not in the destructors: dropping may run Python code that ends the thread.
+            py::drop({&result, &argument});
+            return satisfied.value_or(true);
         } catch (...) {
             py::rethrow_if_ending_thread({&argument, &result});
             py::set_error_from_current_exception();

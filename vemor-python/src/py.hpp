@@ -189,6 +189,14 @@ inline void rethrow_if_ending_thread(std::initializer_list<Ref*> held) {
     throw;
 }
 
+// Drops the references in order, with the lock held. Dropping one may run Python code (a
+// `__del__`) that releases the lock, and at interpreter exit taking it back ends the thread: do
+// it inside the region that lets that ending through (`rethrow_if_ending_thread`), never in a
+// destructor, which cannot be left by it.
+inline void drop(std::initializer_list<Ref*> refs) {
+    for (Ref* r : refs) Py_XDECREF(r->release());
+}
+
 // ---- Trampolines --------------------------------------------------------------------------
 
 // Turns a C++ exception that reached the module boundary into a Python exception (the lock is

@@ -187,13 +187,35 @@ def test_find_judges_truthiness_and_stops_at_a_raising_predicate():
 
 
 EXIT_WHILE_PREDICATES_RUN = """
+import random
 import threading
+import time
+
 import vemor
 
-window = vemor.locator('application[name="TextEdit"] window')
+
+class Dying:
+    \"\"\"A result whose release runs Python code that lets go of the interpreter lock.\"\"\"
+
+    def __bool__(self):
+        return False
+
+    def __del__(self):
+        time.sleep(0.001)
+
+
+def judge(_):
+    return Dying() if random.random() < 0.5 else False
+
+
+textedit = vemor.App.by_name("TextEdit")
+window = textedit.locator("window")
+bold = textedit.locator('check_box[name="Bold"]')
+sub = textedit.subscribe()
 attempts = {{
-    "find": lambda: vemor.App.find(lambda app: False, timeout=0),
-    "wait_until": lambda: window.wait_until(lambda element: False, 0),
+    "find": lambda: vemor.App.find(judge, timeout=0),
+    "wait_until": lambda: window.wait_until(judge, 0),
+    "wait_for": lambda: sub.wait_for(judge, timeout=0.2),
 }}
 
 
@@ -201,19 +223,25 @@ def loop(attempt):
     while True:
         try:
             attempt()
-        except vemor.VemorError:
+        except (vemor.VemorError, TypeError):
             pass
 
 
+def toggle():
+    while True:
+        bold.toggle()
+
+
+threading.Thread(target=toggle, daemon=True).start()
 for _ in range(3):
     threading.Thread(target=loop, args=(attempts["{form}"],), daemon=True).start()
-threading.Event().wait(0.05)
+threading.Event().wait(0.1)
 """
 
 
-@pytest.mark.parametrize("form", ["find", "wait_until"])
+@pytest.mark.parametrize("form", ["find", "wait_until", "wait_for"])
 def test_the_interpreter_exits_while_daemon_threads_run_predicates(form):
-    """Interpreter exit ends the threads whose predicates take the interpreter lock back; the
-    process still ends normally."""
-    for _ in range(30):
+    """Interpreter exit ends the threads whose predicates take the interpreter lock back, or whose
+    results, when dropped, run Python code that releases it; the process still ends normally."""
+    for _ in range(20):
         run_python(EXIT_WHILE_PREDICATES_RUN.format(form=form))

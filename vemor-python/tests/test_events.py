@@ -191,6 +191,78 @@ class Interrupted(Exception):
     pass
 
 
+@pytest.mark.parametrize("iterators", [3, 6])
+def test_the_turn_is_fair_beside_iterating_threads(textedit, iterators):
+    """Calls from other threads go before the next slice of any iterator, and a receive holds the
+    subscription for one slice at a time. However many threads iterate a quiet subscription, a
+    recv returns within its time-out and about a slice, try_recv and repr wait about a slice
+    beside a long recv, and a signal handler reaches a main thread that iterates too."""
+    sub = textedit.subscribe()
+    ended = []
+
+    def iterate():
+        try:
+            for _ in sub:
+                pass
+        except vemor.PlatformError as e:
+            ended.append(str(e))
+
+    def timed(call):
+        start = time.monotonic()
+        call()
+        return time.monotonic() - start
+
+    def short_recv():
+        with pytest.raises(vemor.TimeoutError):
+            sub.recv(timeout=0.05)
+
+    def long_recv():
+        try:
+            sub.recv(timeout=3)
+        except vemor.TimeoutError:
+            pass
+
+    def signal_soon():
+        threading.Event().wait(0.3)
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGUSR1)
+
+    def interrupt(signum, frame):
+        raise Interrupted()
+
+    threads = [threading.Thread(target=iterate) for _ in range(iterators)]
+    for t in threads:
+        t.start()
+    threading.Event().wait(0.3)  # every iterator is in its slices
+    waits = {"recv": max(timed(short_recv) for _ in range(10))}
+
+    holder = threading.Thread(target=long_recv)
+    holder.start()
+    threading.Event().wait(0.3)
+    waits["try_recv"] = timed(sub.try_recv)
+    waits["repr"] = timed(lambda: repr(sub))
+    holder.join()
+
+    sent = []
+    previous = signal.signal(signal.SIGUSR1, interrupt)
+    signaller = threading.Thread(target=signal_soon)
+    signaller.start()
+    try:
+        with pytest.raises(Interrupted):
+            for _ in sub:
+                pass
+        waits["signal"] = time.monotonic() - sent[0]
+    finally:
+        signal.signal(signal.SIGUSR1, previous)
+        signaller.join()
+
+    waits["close"] = timed(sub.close)
+    for t in threads:
+        t.join()
+    assert ended == [CLOSED] * iterators
+    assert max(waits.values()) < 1.0, waits  # a slice is 0.1 s
+
+
 def test_a_signal_handler_interrupts_iteration_and_wait_for(textedit):
     """Receives that wait without end let a raising signal handler (Ctrl-C's, for one) through
     between their slices; the subscription stays open."""

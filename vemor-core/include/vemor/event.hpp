@@ -327,6 +327,8 @@ public:
     // The next event, or `Timeout` (elapsed = `timeout`, condition "any accessibility event")
     // for a time-out and a disconnected source alike.
     Result<Event> recv(Duration timeout);
+    // The error of a `recv` that received nothing in `timeout`.
+    static Error timeout_error(Duration timeout);
     std::optional<Event> try_recv() { return receiver_.try_recv(); }
     // Iteration's step (`SubscriptionIter::next`; in C++ the iterator below and this call):
     // waits in 100 ms slices; none once the source has disconnected and the queue is empty.
