@@ -4,7 +4,9 @@ defaults) matches its stub, and no class has a member the other side lacks."""
 
 import ast
 import inspect
+import os
 import pathlib
+import typing
 
 import pytest
 
@@ -151,6 +153,14 @@ def test_class_matches_its_stub(name):
         else:
             assert type(raw).__name__ == "method_descriptor", attr
             assert runtime_params(getattr(cls, attr), True) == stub_params(item, True), attr
+
+
+def test_save_png_is_stubbed_with_every_path_it_takes():
+    """save_png names files as open() does: str, bytes and path-like objects of either."""
+    method = next(item for item in classes_of_stub()["Screenshot"].body
+                  if isinstance(item, ast.FunctionDef) and item.name == "save_png")
+    annotation = eval(ast.unparse(method.args.args[1].annotation), {"os": os})  # noqa: S307
+    assert set(typing.get_args(annotation)) == {str, bytes, os.PathLike[str], os.PathLike[bytes]}
 
 
 def test_package_exports():
