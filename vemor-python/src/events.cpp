@@ -107,13 +107,15 @@ PyType_Spec event_type_type_spec = {"vemor.EventType", py::basic_size<Nothing>()
 
 // ---- Subscription -------------------------------------------------------------------------
 
-// Who waits for the turn: calls (recv, try_recv, wait_for, close, repr) go before iterators.
-enum class Priority : std::uint8_t { Call, Iteration };
+// Who waits for the turn: a call from another thread (recv, try_recv, wait_for, close, repr)
+// waiting for its first turn goes before the slices of receives under way: every slice of an
+// iteration, and the later slices of a recv or wait_for.
+enum class Priority : std::uint8_t { Call, Slice };
 // A place in line: the priority, then the ticket, which gives the order of arrival.
 using LineKey = std::pair<Priority, std::uint64_t>;
 
 // The open subscription (empty once closed) and the turn to use it, one thread at a time.
-// Threads wait for the turn in line, calls before iterators and each in order of arrival. A
+// Threads wait for the turn in line, calls before slices and each in order of arrival. A
 // receive holds the turn for one slice, with the interpreter lock released, and then goes to the
 // back of the line. A thread that steps out of line between slices (to run signal handlers or a
 // predicate) keeps its ticket, but is passed while it is away.
@@ -156,10 +158,14 @@ private:
 // A thread's place in line for the turn.
 class Place {
 public:
-    Place(SubscriptionState& s, Priority priority) : s_(s), priority_(priority) { to_back(); }
+    Place(SubscriptionState& s, Priority priority) : s_(s), priority_(priority) {
+        std::lock_guard lock(s_.mutex);
+        ticket_ = s_.next_ticket++;
+    }
 
-    // The next wait starts at the back of the line.
+    // After a slice: the next one waits at the back of the line.
     void to_back() {
+        priority_ = Priority::Slice;
         std::lock_guard lock(s_.mutex);
         ticket_ = s_.next_ticket++;
     }
@@ -264,17 +270,12 @@ py::Ref sub_recv(PyObject* self, const py::Call& call) {
         });
         if (slice.kind == SliceResult::Kind::Closed) return closed();
         if (slice.kind == SliceResult::Kind::Received) {
-            switch (slice.status.kind) {
-                case RecvStatus::Kind::Event:
-                    return make_py_event(std::move(*slice.status.event), s.provider);
-                case RecvStatus::Kind::Disconnected:
-                    return raise(Subscription::timeout_error(*timeout));
-                case RecvStatus::Kind::Timeout:
-                    if (since(start) >= *timeout)
-                        return raise(Subscription::timeout_error(*timeout));
-                    break;
-            }
+            if (slice.status.kind == RecvStatus::Kind::Event)
+                return make_py_event(std::move(*slice.status.event), s.provider);
+            if (slice.status.kind == RecvStatus::Kind::Disconnected)
+                return raise(Subscription::timeout_error(*timeout));
         }
+        if (since(start) >= *timeout) return raise(Subscription::timeout_error(*timeout));
         if (PyErr_CheckSignals() < 0) return {};
     }
 }
@@ -388,7 +389,7 @@ py::Ref sub_iter(PyObject* self) { return py::Ref::borrow(self); }
 // the iteration once the source has disconnected.
 py::Ref sub_next(PyObject* self) {
     SubscriptionState& s = state_of(self);
-    Place place(s, Priority::Iteration);
+    Place place(s, Priority::Slice);
     for (;;) {
         SliceResult slice =
             receive_slice(s, place, kIterationSlice, [] { return kIterationSlice; });
