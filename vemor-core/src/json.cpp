@@ -1,5 +1,7 @@
 #include "vemor/json.hpp"
 
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,15 +17,26 @@ namespace {
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 
-// True when some byte of `w` is below `n` (n at most 0x80).
-constexpr bool has_byte_below(std::uint64_t w, std::uint64_t n) {
-    return ((w - kOnes * n) & ~w & kHighs) != 0;
-}
+static_assert(std::endian::native == std::endian::little,
+              "the first byte of a word is its least significant");
 
-// True when some byte of `w` must be escaped in a JSON string: a control byte, '"' or '\\'.
-constexpr bool needs_escape(std::uint64_t w) {
-    return has_byte_below(w, 0x20) || has_byte_below(w ^ (kOnes * '"'), 1) ||
-           has_byte_below(w ^ (kOnes * '\\'), 1);
+// The bytes of a JSON string that are not written as they are: C0 controls, '"' and '\\', DEL,
+// and 0xC2, the lead byte of the C1 controls U+0080..U+009F (and of U+00A0..U+00BF, which are
+// written as they are).
+constexpr std::array<bool, 256> kSpecial = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
+    for (unsigned char c : {'"', '\\', '\x7F', '\xC2'}) table[c] = true;
+    return table;
+}();
+
+// Bit 7 of each special byte of `w` (`kSpecial`), exact in the lowest one: a borrow may also
+// mark bytes above it, never one below.
+constexpr std::uint64_t special_bytes(std::uint64_t w) {
+    auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v; };
+    return (((w - kOnes * 0x20) & ~w) | zero(w ^ (kOnes * '"')) | zero(w ^ (kOnes * '\\')) |
+            zero(w ^ (kOnes * 0x7F)) | zero(w ^ (kOnes * 0xC2))) &
+           kHighs;
 }
 
 std::uint64_t word_at(std::string_view s, std::size_t i) {
@@ -42,6 +55,20 @@ bool ascii_only(std::string_view s) {
     return true;
 }
 
+// Writes the escape of a special byte other than 0xC2.
+void write_escape(std::string& out, unsigned char c) {
+    switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default: out += fmt::format("\\u{:04x}", c); break;
+    }
+}
+
 void write_string(std::string& out, std::string_view s) {
     out += '"';
     std::string_view valid = s;
@@ -50,33 +77,41 @@ void write_string(std::string& out, std::string_view s) {
         repaired = text::encode_utf8(text::decode_utf8(s));
         valid = repaired;
     }
-    // Runs of bytes that need no escape are appended whole; they are skipped eight at a time.
+    // Runs of bytes written as they are are appended whole; eight bytes are looked at a time,
+    // and the first special one among them is found at once.
     std::size_t run = 0;
     std::size_t i = 0;
-    while (i < valid.size()) {
-        if (i + 8 <= valid.size() && !needs_escape(word_at(valid, i))) {
-            i += 8;
-            continue;
-        }
-        const auto c = static_cast<unsigned char>(valid[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') {
+    const std::size_t n = valid.size();
+    while (i < n) {
+        if (i + 8 <= n) {
+            const std::uint64_t special = special_bytes(word_at(valid, i));
+            if (special == 0) {
+                i += 8;
+                continue;
+            }
+            i += static_cast<std::size_t>(std::countr_zero(special)) / 8;
+        } else if (!kSpecial[static_cast<unsigned char>(valid[i])]) {
             ++i;
             continue;
         }
-        out.append(valid.data() + run, i - run);
-        run = ++i;
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default: out += fmt::format("\\u{:04x}", c); break;
+        const auto c = static_cast<unsigned char>(valid[i]);
+        if (c != 0xC2) {
+            out.append(valid.data() + run, i - run);
+            write_escape(out, c);
+            run = ++i;
+            continue;
         }
+        // Valid UTF-8: a continuation byte follows. A C1 control is written as an escape (the
+        // same value) so that none reaches a terminal raw; U+00A0..U+00BF stay as they are.
+        const auto next = static_cast<unsigned char>(valid[i + 1]);
+        if (next <= 0x9F) {
+            out.append(valid.data() + run, i - run);
+            out += fmt::format("\\u{:04x}", next);
+            run = i + 2;
+        }
+        i += 2;
     }
-    out.append(valid.data() + run, valid.size() - run);
+    out.append(valid.data() + run, n - run);
     out += '"';
 }
 

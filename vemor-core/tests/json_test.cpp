@@ -1,6 +1,7 @@
 #include "vemor/json.hpp"
 
 #include "vemor/selector.hpp"
+#include "vemor/text.hpp"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -23,10 +24,11 @@ TEST(Json, InvalidUtf8IsReplacedAndParseErrorsAreValues) {
     EXPECT_EQ(json::parse(R"({"a":1})"), (Json{{"a", 1}}));
 }
 
-// Text is scanned several bytes at a time: every ASCII byte at every position around those
-// steps, in ASCII text and after a multi-byte character, is written as the one-byte form.
-TEST(Json, EveryAsciiByteIsEscapedWherever) {
-    auto one_byte = [](unsigned char c) -> std::string {
+// Text is scanned several bytes at a time: every ASCII byte and every two-byte character up to
+// U+00BF, at every position around those steps, in ASCII text and after a multi-byte
+// character, is written as its one form. Controls (C0, DEL, C1) are escaped, nothing else.
+TEST(Json, EveryControlIsEscapedWherever) {
+    auto written = [](char32_t c) -> std::string {
         switch (c) {
             case '"': return "\\\"";
             case '\\': return "\\\\";
@@ -36,21 +38,30 @@ TEST(Json, EveryAsciiByteIsEscapedWherever) {
             case '\b': return "\\b";
             case '\f': return "\\f";
         }
-        if (c < 0x20) return fmt::format("\\u{:04x}", c);
-        return std::string(1, static_cast<char>(c));
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return fmt::format("\\u{:04x}", +c);
+        std::string utf8;
+        text::append_utf8(utf8, c);
+        return utf8;
     };
     for (std::string_view prefix : {"", "\xC3\xA9"}) {
         for (std::size_t at = 0; at < 18; ++at) {
-            for (int c = 0; c < 0x80; ++c) {
-                std::string text = std::string(prefix) + std::string(18, 'a');
-                text[prefix.size() + at] = static_cast<char>(c);
+            for (char32_t c = 0; c < 0xC0; ++c) {
+                std::string character;
+                text::append_utf8(character, c);
+                const std::string text = std::string(prefix) + std::string(at, 'a') + character +
+                                         std::string(17 - at, 'a');
                 const std::string expected = "\"" + std::string(prefix) + std::string(at, 'a') +
-                                             one_byte(static_cast<unsigned char>(c)) +
-                                             std::string(17 - at, 'a') + "\"";
-                ASSERT_EQ(json::dump(Json(text)), expected) << "byte " << c << " at " << at;
+                                             written(c) + std::string(17 - at, 'a') + "\"";
+                ASSERT_EQ(json::dump(Json(text)), expected) << "U+" << +c << " at " << at;
             }
         }
     }
+    // Several in one step, in keys too; the escapes read back as the same value.
+    const Json value = {{"k\xC2\x85", "\xC2\xA0\x01\xC2\x85\"\x7F\xC2\xA9\xC2\x9B" "a\\bcdefgh"}};
+    EXPECT_EQ(json::dump(value),
+              R"({"k\u0085":")" "\xC2\xA0" R"(\u0001\u0085\"\u007f)" "\xC2\xA9"
+              R"(\u009ba\\bcdefgh"})");
+    EXPECT_EQ(json::parse(json::dump(value)), value);
 }
 
 // Values from outside may nest without bound: the writer must not recurse per level, and the

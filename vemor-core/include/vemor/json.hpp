@@ -1,6 +1,8 @@
 // The system's JSON writer. Values are nlohmann JSON trees (objects keep their keys sorted);
 // the writer uses the system's number text ("50.0", "1e+16") for floats and never throws:
-// invalid UTF-8 inside strings is written as U+FFFD.
+// invalid UTF-8 inside strings is written as U+FFFD. Strings have every control character
+// escaped, DEL and C1 (U+007F..U+009F) included ("\u007f", "\u009b"), so that text from other
+// programs never reaches a terminal raw; the rest of the text is written as it is.
 #pragma once
 
 #include <optional>

@@ -164,6 +164,12 @@ TEST(WriteMessage, InvalidUtf8IsWrittenAsReplacementAndNothingTooDeepIsWritten) 
     ASSERT_TRUE(transport::write_message(out.fd, Json{{"name", std::string("a\xff" "b")}}));
     EXPECT_EQ(out.text(), "{\"name\":\"a\xEF\xBF\xBD" "b\"}\n");
 
+    // Standard output may be a terminal: DEL and C1 controls go out as escapes, like C0.
+    MemOut names;
+    ASSERT_TRUE(
+        transport::write_message(names.fd, Json{{"name", "\x1b\x7f\xC2\x9b" "2J\xC2\xA0"}}));
+    EXPECT_EQ(names.text(), "{\"name\":\"\\u001b\\u007f\\u009b" "2J\xC2\xA0\"}\n");
+
     Json deep = Json::array();
     for (int i = 0; i < 200; ++i) deep = Json::array({std::move(deep)});
     auto refused = transport::write_message(out.fd, deep);
