@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "vemor/provider.hpp"
+#include "vemor/text.hpp"
 
 namespace vemor {
 
@@ -15,8 +16,11 @@ Json to_json(const Rect& r) {
 }
 
 namespace element {
+namespace {
 
-void write_tree_node(const TreeNode& root, std::size_t root_depth, std::string& out) {
+// `text` writes a name or a value as the dump shows it.
+template <class Text>
+void write_tree(const TreeNode& root, std::size_t root_depth, std::string& out, Text text) {
     // Iterative pre-order walk, so a very deep tree cannot exhaust the stack.
     struct Item {
         const TreeNode* node;
@@ -28,12 +32,24 @@ void write_tree_node(const TreeNode& root, std::size_t root_depth, std::string& 
         stack.pop_back();
         out.append(2 * depth, ' ');
         out += node->role;
-        if (node->name) fmt::format_to(std::back_inserter(out), " \"{}\"", *node->name);
-        if (node->value) fmt::format_to(std::back_inserter(out), " value=\"{}\"", *node->value);
+        if (node->name) fmt::format_to(std::back_inserter(out), " \"{}\"", text(*node->name));
+        if (node->value)
+            fmt::format_to(std::back_inserter(out), " value=\"{}\"", text(*node->value));
         out += '\n';
         for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
             stack.push_back({&*it, depth + 1});
     }
+}
+
+}  // namespace
+
+void write_tree_node(const TreeNode& root, std::size_t root_depth, std::string& out) {
+    write_tree(root, root_depth, out, [](const std::string& s) -> const std::string& { return s; });
+}
+
+void write_tree_node_escaped(const TreeNode& root, std::size_t root_depth, std::string& out) {
+    write_tree(root, root_depth, out,
+               [](const std::string& s) { return text::escape_controls(s); });
 }
 
 }  // namespace element

@@ -31,8 +31,14 @@ std::string Diagnosis::to_string() const {
     std::string out;
     if (condition) out += fmt::format("; waiting for: {}", *condition);
     if (selector) out += fmt::format("; selector: {}", *selector);
-    if (last_observed) out += fmt::format("; last observed: {}", *last_observed);
-    if (!candidates.empty()) out += fmt::format("; candidates: {}", fmt::join(candidates, ", "));
+    // What was observed and the candidates quote the desktop: a name holding a line feed must
+    // not start a line of its own, so every control character of theirs is escaped here.
+    if (last_observed)
+        out += fmt::format("; last observed: {}", text::escape_controls(*last_observed));
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        out += i == 0 ? "; candidates: " : ", ";
+        out += text::escape_controls(candidates[i]);
+    }
     if (scope) out += fmt::format("\nsearch scope (bounded):\n{}", *scope);
     return out;
 }
@@ -92,8 +98,8 @@ std::string Error::message() const {
                 return fmt::format("Permission denied: {}", e.instructions);
             },
             [](const AccessibilityNotEnabled& e) {
-                return fmt::format("Accessibility not enabled for {}: {}", e.app,
-                                   e.instructions);
+                return fmt::format("Accessibility not enabled for {}: {}",
+                                   text::escape_controls(e.app), e.instructions);
             },
             [](const SelectorNotMatched& e) {
                 return fmt::format("No element matched selector: {}{}", e.selector,

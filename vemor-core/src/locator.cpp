@@ -10,6 +10,7 @@
 
 #include "huge_pages.hpp"
 #include "vemor/config.hpp"
+#include "vemor/text.hpp"
 
 namespace vemor {
 namespace {
@@ -477,10 +478,13 @@ void Locator::fill_miss_context(Diagnosis& diagnosis) const {
 }
 
 std::string Locator::scope_summary() const {
+    // Names and values are written escaped: every line feed of the summary is its own.
     if (scope_) {
-        auto dumped = Element(*scope_, provider_).dump(kScopeDumpDepth);
-        if (!dumped) return fmt::format("(scope dump failed: {})", dumped.error());
-        auto lines = split_lines(*dumped);
+        auto tree = Element(*scope_, provider_).tree(kScopeDumpDepth);
+        if (!tree) return fmt::format("(scope dump failed: {})", tree.error());
+        std::string dumped;
+        element::write_tree_node_escaped(*tree, 0, dumped);
+        auto lines = split_lines(dumped);
         if (lines.size() <= kMaxScopeLines) return join_lines(lines);
         return fmt::format("{}\n… (+{} more lines truncated)",
                            join_lines(std::span(lines).first(kMaxScopeLines)),
@@ -492,7 +496,8 @@ std::string Locator::scope_summary() const {
     for (std::size_t i = 0; i < apps->size() && i < kMaxScopeApps; ++i) {
         const auto& a = (*apps)[i];
         if (i) out += '\n';
-        fmt::format_to(std::back_inserter(out), "application \"{}\"", a.name.value_or(""));
+        fmt::format_to(std::back_inserter(out), "application \"{}\"",
+                       text::escape_controls(a.name.value_or("")));
         if (a.pid) fmt::format_to(std::back_inserter(out), " (pid={})", *a.pid);
     }
     if (apps->size() > kMaxScopeApps)

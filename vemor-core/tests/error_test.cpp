@@ -15,6 +15,9 @@ TEST(Error, DisplayTextsOfEveryKind) {
         {Error::PermissionDenied{"open Settings"}, "Permission denied: open Settings"},
         {Error::AccessibilityNotEnabled{"Mail", "grant it"},
          "Accessibility not enabled for Mail: grant it"},
+        // The application's name comes from the desktop.
+        {Error::AccessibilityNotEnabled{"Mail\nerror: x\x1b", "grant it"},
+         R"(Accessibility not enabled for Mail\nerror: x\u{1b}: grant it)"},
         {Error::SelectorNotMatched{"button", std::nullopt}, "No element matched selector: button"},
         {Error::ElementStale{"button"},
          "Element stale: could not relocate element for selector: button"},
@@ -57,6 +60,14 @@ TEST(Diagnosis, DisplayJoinsPresentFieldsInOrder) {
         {Diagnosis{}.with_condition("visible").with_selector("button").with_last_observed(
              "no match"),
          "; waiting for: visible; selector: button; last observed: no match"},
+        // What was observed and the candidates quote the desktop: their controls are escaped,
+        // line feeds included, so that a name cannot start a line. The selector is the user's.
+        {Diagnosis{}
+             .with_selector("a\nb")
+             .with_last_observed("matched button \"X\nerror: y\x7f\"")
+             .with_candidates({"button \"X\nerror: y\xC2\x9b\"", "button \"\x1b[2J\""}),
+         "; selector: a\nb; last observed: matched button \"X\\nerror: y\\u{7f}\"; candidates: "
+         "button \"X\\nerror: y\\u{9b}\", button \"\\u{1b}[2J\""},
     };
     for (const auto& c : cases) EXPECT_EQ(c.d.to_string(), c.text);
     EXPECT_TRUE(Diagnosis{}.empty());

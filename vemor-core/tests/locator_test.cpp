@@ -531,6 +531,33 @@ TEST(LocatorScope, LongDumpsAndApplicationListsAreCut) {
     EXPECT_TRUE(summary.ends_with("application \"A39\" (pid=39)\n… (+1 more applications)"));
 }
 
+// Names and values come from other programs: in a miss's message they cannot start lines of
+// their own, while the diagnosis keeps the candidates as they are.
+TEST(LocatorScope, DesktopTextsAreEscapedInTheMessageOnly) {
+    auto tree = std::make_shared<TreeProvider>();
+    ElementData app = node(Role::Application, "App\nerror: forged\x7f", 1, 7);
+    ElementData field = node(Role::TextField, "F\n  button \"Fake\"", 2);
+    field.value = "v\xC2\x85\nw";
+    tree->top = {app};
+    tree->children[1] = {field};
+
+    auto scoped = Locator(tree, app, "text_field[name=\"x\"]").element();
+    ASSERT_FALSE(scoped);
+    EXPECT_EQ(scoped.error().message(),
+              "No element matched selector: text_field[name=\"x\"]; candidates: text_field "
+              R"("F\n  button "Fake"")" "\n"
+              "search scope (bounded):\n"
+              R"(application "App\nerror: forged\u{7f}")" "\n"
+              R"(  text_field "F\n  button "Fake"" value="v\u{85}\nw")");
+    EXPECT_EQ(scoped.error().diagnosis()->candidates,
+              std::vector<std::string>{"text_field \"F\n  button \"Fake\"\""});
+
+    auto rootless = Locator(tree, std::nullopt, "text_field[name=\"x\"]").element();
+    ASSERT_FALSE(rootless);
+    EXPECT_EQ(rootless.error().diagnosis()->scope,
+              R"(application "App\nerror: forged\u{7f}" (pid=7))");
+}
+
 TEST(LocatorScope, FailuresInsideADiagnosisBecomeItsText) {
     // Neither children nor applications can be read.
     class Failing : public TreeProvider {

@@ -109,6 +109,9 @@ namespace element {
 // Appends the indented text dump of `node` (two spaces per level, role, ` "name"`,
 // ` value="value"`, unescaped) in pre-order.
 void write_tree_node(const TreeNode& node, std::size_t depth, std::string& out);
+// The same dump for a message: the control characters of names and values, line feeds
+// included, are escaped (`text::escape_controls`), so that every line feed is the dump's own.
+void write_tree_node_escaped(const TreeNode& node, std::size_t depth, std::string& out);
 }  // namespace element
 
 namespace app {

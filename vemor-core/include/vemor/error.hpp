@@ -20,6 +20,10 @@ namespace vemor {
 
 // What a failed wait or search was looking for and what it saw instead. The builders are named
 // `with_*` because C++ cannot give a member function and a field the same name.
+//
+// The fields hold the texts as observed (a candidate's name keeps its line feeds); the scope is
+// a laid-out dump whose desktop texts are escaped already, since only its own line feeds may
+// break its lines.
 struct Diagnosis {
     std::optional<std::string> condition;
     std::optional<std::string> selector;
@@ -34,7 +38,8 @@ struct Diagnosis {
 
     bool empty() const;
     // "; waiting for: ...; selector: ...; last observed: ...; candidates: a, b" and the scope
-    // block, each part only when present.
+    // block, each part only when present. The last observed text and the candidates have
+    // their control characters escaped (`text::escape_controls`), line feeds included.
     std::string to_string() const;
 
     bool operator==(const Diagnosis&) const = default;

@@ -200,8 +200,9 @@ int run_main(std::span<const std::string> args) {
     if (result) return 0;
     const CliError& error = result.error();
     const bool usage = error.is<CliError::Usage>();
-    // A message can quote the desktop (names in a diagnosis): its control characters are
-    // escaped, so that no application drives the terminal through it.
+    // Texts a message quotes from the desktop arrive escaped, line feeds included; what is left
+    // are the user's own arguments, whose control characters are escaped here so that nothing
+    // drives the terminal. Line feeds stay: the message's layout and the user's own.
     const std::string message = text::escape_message_controls(error.message());
     write_stderr(usage ? message + "\n" : fmt::format("error: {}\n", message));
     const bool serving_mcp = !args.empty() && args.front() == "mcp";
