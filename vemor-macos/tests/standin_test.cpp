@@ -276,6 +276,35 @@ TEST_F(StandinDesktopTest, SlowApplicationsTimeOut) {
     }
 }
 
+// A time-out longer than the clock can count, on the element or system-wide, waits as long as
+// the request takes; a negative or NaN one is refused and leaves the time-out as it was.
+TEST_F(StandinDesktopTest, AHugeTimeOutWaitsAsLongAsTheRequestTakes) {
+    using std::chrono::milliseconds;
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    const struct {
+        float timeout;
+        AXError set;
+    } cases[] = {
+        {kInf, 0},
+        {std::numeric_limits<float>::max(), 0},
+        {1e10f, 0},
+        {std::numeric_limits<float>::quiet_NaN(), kAXErrorIllegalArgument},
+        {-1.0f, kAXErrorIllegalArgument},
+        {-kInf, kAXErrorIllegalArgument},
+    };
+    sd::set_latency(pids::kNotes, {.transfer = milliseconds(1), .service = milliseconds(1)});
+    auto app = own(safe_ax_create_application(pids::kNotes));
+    auto system_wide = own(safe_ax_create_system_wide());
+    for (const auto& c : cases) {
+        for (AXUIElementRef target : {app.get(), system_wide.get()}) {
+            EXPECT_EQ(safe_ax_set_messaging_timeout(target, c.timeout), c.set) << c.timeout;
+            EXPECT_EQ(read(app.get(), "AXRole").code, 0) << c.timeout;
+            // The element's own time-out goes back to the system-wide one.
+            ASSERT_EQ(safe_ax_set_messaging_timeout(app.get(), 0), 0);
+        }
+    }
+}
+
 // --- Observers on run loops ------------------------------------------------------------------
 
 TEST_F(StandinDesktopTest, ObserversDeliverOnTheirRunLoop) {

@@ -950,8 +950,26 @@ Node* resolve(State& s, const ElementObject& e, AXError& err) {
 struct AppWait {
     std::shared_ptr<Server> server;
     AppLatency latency;
-    std::chrono::microseconds timeout{0};
+    // duration::max() when the time-out is longer than the clock can count.
+    std::chrono::steady_clock::duration timeout{0};
 };
+
+// Seconds (positive, possibly infinite) as a clock duration, saturating where the plain
+// conversion would be undefined.
+std::chrono::steady_clock::duration clock_duration(double seconds) {
+    using D = std::chrono::steady_clock::duration;
+    const std::chrono::duration<double, D::period> d = std::chrono::duration<double>(seconds);
+    // The largest count reads as 2^63 in a double, one past it: from there on, saturate.
+    if (!(d.count() < static_cast<double>(D::max().count()))) return D::max();
+    return std::chrono::duration_cast<D>(d);
+}
+
+// `t + d` for a non-negative d, or the clock's last instant when that is later.
+std::chrono::steady_clock::time_point later_by(std::chrono::steady_clock::time_point t,
+                                               std::chrono::steady_clock::duration d) {
+    using Clock = std::chrono::steady_clock;
+    return d >= Clock::time_point::max() - t ? Clock::time_point::max() : t + d;
+}
 
 // Desktop mutex held.
 AppWait app_wait(State& s, const ElementObject& e) {
@@ -961,9 +979,7 @@ AppWait app_wait(State& s, const ElementObject& e) {
     const float t = e.timeout.load();
     const double seconds =
         t > 0 ? t : s.global_timeout > 0 ? s.global_timeout : kDefaultMessagingTimeout;
-    return {app->server, app->latency,
-            std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::duration<double>(seconds))};
+    return {app->server, app->latency, clock_duration(seconds)};
 }
 
 // Waits until `deadline` to within a microsecond or two, where a plain sleep overshoots a 50 µs
@@ -986,13 +1002,13 @@ void wait_precisely_until(std::chrono::steady_clock::time_point deadline) {
 // and fails with kAXErrorCannotComplete; the application gives up on it then too.
 AXError wait_for_app(const AppWait& w) {
     const auto sent = std::chrono::steady_clock::now();
-    const auto expires = sent + w.timeout;
-    const auto arrives = sent + w.latency.transfer;
+    const auto expires = later_by(sent, w.timeout);
+    const auto arrives = later_by(sent, w.latency.transfer);
     wait_precisely_until(std::min(arrives, expires));
     std::chrono::steady_clock::time_point answered;
     {
         std::lock_guard lock(w.server->m);
-        answered = std::max(arrives, w.server->busy_until) + w.latency.service;
+        answered = later_by(std::max(arrives, w.server->busy_until), w.latency.service);
         w.server->busy_until = std::max(w.server->busy_until, std::min(answered, expires));
     }
     if (answered > expires) {
