@@ -261,6 +261,35 @@ TEST(DesktopJson, MessagesNameTheLine) {
     }
 }
 
+// Text the file gave, quoted back in a refusal, has its control characters escaped: a key
+// cannot end the message's line and start a forged one.
+TEST(DesktopJson, QuotedTextHasItsControlCharactersEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"apps": [{"pid": 1, "name": "A", "children": [{"x\nerror: forged": 1}]}]})",
+         R"(d:1: unknown key "x\nerror: forged" in an element)"},
+        {R"({"apps": [{"pid": 1, "name": "A", "\u001b[2J\r": 1}]})",
+         R"(d:1: unknown key "\u{1b}[2J\r" in an application)"},
+        {R"({"\u0000\t\u007f\u0085\u009b": 1})",
+         R"(d:1: unknown key "\0\t\u{7f}\u{85}\u{9b}" in the desktop description)"},
+        {R"({"displays": [{"frame": [0, 0, 1, 1], "é\n": 1}]})",
+         R"(d:1: unknown key "é\n" in a display)"},
+        {R"({"window_list": [{"\n": 1}]})", R"(d:1: unknown key "\n" in a window-list entry)"},
+        {R"({"apps": [{"pid": 1, "name": "A", "actions": [{"name": "P", "n\n": 1}]}]})",
+         R"(d:1: unknown key "n\n" in an action)"},
+        {R"({"apps": [{"pid": 1, "name": "A", "actions": [{"name": "P", "set": {"\n": 1}}]}]})",
+         R"(d:1: unknown key "\n" in "set")"},
+        {R"({"apps": [{"pid": 1, "name": "A", "actions": [{"name": "P", "effect": "a\nb"}]}]})",
+         R"(d:1: unknown effect "a\nb")"},
+        {R"({"apps": [{"pid": 1, "name": "A", "value": {"p\n": [1, 2]}}]})",
+         R"(d:1: unknown tagged value "p\n" (expected point, size, rect, range or link))"},
+    };
+    for (const auto& [json, message] : cases) {
+        auto spec = standin::parse_desktop_json(json, "d");
+        ASSERT_FALSE(spec) << message;
+        EXPECT_EQ(spec.error(), message);
+    }
+}
+
 TEST(DesktopJson, ReadsElementsValuesAndTheDefaultBase) {
     auto spec = standin::parse_desktop_json(R"({
       "base": "default", "trusted": false, "os_version": null,

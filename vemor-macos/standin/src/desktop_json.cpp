@@ -73,6 +73,12 @@ constexpr std::string_view kCFIndexRange = "from -9223372036854775808 to 9223372
 static_assert(std::numeric_limits<CFIndex>::min() == std::numeric_limits<std::int64_t>::min() &&
               std::numeric_limits<CFIndex>::max() == std::numeric_limits<std::int64_t>::max());
 
+// Text from the file (a key, a name) as a refusal quotes it: its control characters escaped, so
+// that it cannot end the message's line or drive a terminal.
+std::string quoted(std::string_view text) {
+    return "\"" + text::escape_controls(text) + "\"";
+}
+
 class Reader {
 public:
     explicit Reader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
@@ -301,8 +307,8 @@ private:
             } else if (key == "link") {
                 out = Value(Link{string("\"link\"")});
             } else {
-                fail("unknown tagged value \"" + std::string(key) +
-                     "\" (expected point, size, rect, range or link)");
+                fail("unknown tagged value " + quoted(key) +
+                     " (expected point, size, rect, range or link)");
             }
         });
         if (!seen) fail("a tagged value has exactly one key");
@@ -424,8 +430,6 @@ private:
     std::size_t depth_ = 0;
 };
 
-std::string quoted(std::string_view key) { return "\"" + std::string(key) + "\""; }
-
 Effect effect_named(Reader& r, const std::string& name, double step) {
     if (name == "none") return Effect::none();
     if (name == "toggle") return Effect::toggle();
@@ -438,7 +442,7 @@ Effect effect_named(Reader& r, const std::string& name, double step) {
     if (name == "zoom_window") return Effect::zoom_window();
     if (name == "show_menu") return Effect::show_menu();
     if (name == "cancel_menu") return Effect::cancel_menu();
-    r.fail("unknown effect \"" + name + "\"");
+    r.fail("unknown effect " + quoted(name));
 }
 
 ActionSpec read_action(Reader& r) {
