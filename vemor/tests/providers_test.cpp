@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <pthread.h>
 
 #include <fmt/format.h>
 
@@ -288,6 +291,71 @@ TEST(DesktopJson, QuotedTextHasItsControlCharactersEscaped) {
         ASSERT_FALSE(spec) << message;
         EXPECT_EQ(spec.error(), message);
     }
+}
+
+// A desktop whose application "Deep" (pid 501) is the first of `levels` nested elements: a
+// window, groups, and last, on a line of its own, a check box "bottom" that a press toggles.
+std::string nested_desktop(std::size_t levels) {
+    std::string open, close;
+    for (std::size_t level = 2; level < levels; ++level) {
+        open += fmt::format(R"({{"role": "{}", "frame": [10, 10, 500, 400], "children": [)",
+                            level == 2 ? "AXWindow" : "AXGroup");
+        close += "]}";
+    }
+    return R"({"apps": [{"pid": 501, "name": "Deep", "children": [)" + open +
+           "\n"
+           R"({"role": "AXCheckBox", "identifier": "bottom", "value": 0, )"
+           R"("frame": [100, 100, 40, 20], "actions": [{"name": "AXPress", "effect": "toggle"}]})" +
+           close + "]}]}";
+}
+
+// Runs `body` on a thread with a 512 KiB stack, as small as threads are given.
+void on_small_stack(const std::function<void()>& body) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 512 * 1024), 0);
+    pthread_t thread;
+    auto run = [](void* f) -> void* {
+        (*static_cast<const std::function<void()>*>(f))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// The deepest nesting the loader accepts is read, installed, walked, drawn, clicked through and
+// removed within a small stack; one level more is refused.
+TEST(DesktopJson, TheDeepestNestingAcceptedFitsASmallStack) {
+    const std::size_t deepest = standin::kMaxElementNesting;
+    auto too_deep = standin::parse_desktop_json(nested_desktop(deepest + 1), "d");
+    ASSERT_FALSE(too_deep);
+    EXPECT_EQ(too_deep.error(), fmt::format("d:2: elements nested deeper than {} levels", deepest));
+
+    on_small_stack([&] {
+        auto spec = standin::parse_desktop_json(nested_desktop(deepest), "d");
+        ASSERT_TRUE(spec) << spec.error();
+        standin::ScopedDesktop desktop(*spec);
+        auto app = App::by_name_with(provider().value(), "Deep", Duration{0});
+        ASSERT_TRUE(app) << app.error().message();
+        auto tree = app->tree(std::nullopt);
+        ASSERT_TRUE(tree) << tree.error().message();
+        std::size_t levels = 0;
+        for (const TreeNode* n = &*tree; n != nullptr;
+             n = n->children.empty() ? nullptr : &n->children.front())
+            ++levels;
+        EXPECT_EQ(levels, deepest);
+        auto shot = screenshot_region(Rect{0, 0, 600, 500});
+        ASSERT_TRUE(shot) << shot.error().message();
+        auto input = input_sim();
+        ASSERT_TRUE(input) << input.error().message();
+        ASSERT_TRUE(Mouse(*input).click_with(Point{110, 105}, ClickOptions{}));
+        auto bottom = standin::find_element(501, "bottom");
+        ASSERT_TRUE(bottom);
+        EXPECT_EQ(standin::attribute(*bottom, "AXValue"), standin::Value(1));
+        standin::remove_application(501);
+        EXPECT_FALSE(standin::element_exists(*bottom));
+    });
 }
 
 TEST(DesktopJson, ReadsElementsValuesAndTheDefaultBase) {

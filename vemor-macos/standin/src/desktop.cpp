@@ -788,9 +788,11 @@ void resolve_links(State& s, pid_t pid, Value& v) {
     }
 }
 
-ElementId build(State& s, const ElementSpec& spec, pid_t pid, ElementId parent) {
-    ElementId id = s.next_id++;
-    Node n;
+// The element's node without its children. Out of line: build recurses once per level, and its
+// frames stay small.
+[[gnu::noinline]] Node& add_node(State& s, const ElementSpec& spec, pid_t pid, ElementId parent) {
+    const ElementId id = s.next_id++;
+    Node& n = s.nodes[id];
     n.id = id;
     n.pid = pid;
     n.parent = parent;
@@ -798,9 +800,14 @@ ElementId build(State& s, const ElementSpec& spec, pid_t pid, ElementId parent) 
     n.attrs = spec.attributes;
     n.settable = spec.settable;
     n.actions = spec.actions;
-    s.nodes.emplace(id, std::move(n));
+    n.children.reserve(spec.children.size());
+    return n;
+}
+
+ElementId build(State& s, const ElementSpec& spec, pid_t pid, ElementId parent) {
+    const ElementId id = add_node(s, spec, pid, parent).id;
     for (const ElementSpec& c : spec.children) {
-        ElementId k = build(s, c, pid, id);
+        const ElementId k = build(s, c, pid, id);
         s.nodes[id].children.push_back(k);
     }
     return id;

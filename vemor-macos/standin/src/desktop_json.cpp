@@ -20,7 +20,8 @@
 // "value" (a value), "frame" [x, y, w, h], "enabled" (bool), "focusable" (bool),
 // "attributes" {"AXName": value}, "settable" ["AXValue"], "actions" ["AXPress" or
 // {"name": "AXPress", "effect": "toggle", "step": 10} or {"name": .., "set": {"target": id,
-// "attribute": name, "value": v}} or {"name": .., "notify": "AXName"}], "children" [elements],
+// "attribute": name, "value": v}} or {"name": .., "notify": "AXName"}], "children" [elements]
+// (at most kMaxElementNesting levels of elements, the application's own being the first),
 // "unlisted" (bool). Values: true/false, integers, other numbers, strings, null (no value),
 // arrays (lists), {"point": [x, y]}, {"size": [w, h]}, {"rect": [x, y, w, h]},
 // {"range": [location, length]} (integers), {"link": "identifier"}. Effects: none, toggle, choose,
@@ -85,10 +86,15 @@ public:
 
     std::size_t line() const { return line_; }
 
-    // At the end of the input every complaint is that the input ended.
-    [[noreturn]] void fail(std::string what) const {
+    // At the end of the input every complaint is that the input ended. Out of line, taking
+    // views: the readers that nest build no text in their own frames.
+    [[noreturn, gnu::noinline]] void fail(std::string_view what) const {
         if (p_ >= end_) what = "unexpected end of input";
-        throw LoadError{line_, std::move(what)};
+        throw LoadError{line_, std::string(what)};
+    }
+    // `what` followed by `rest` ("\"frame\"", " must be an array").
+    [[noreturn, gnu::noinline]] void fail(std::string_view what, std::string_view rest) const {
+        fail(std::string(what) + std::string(rest));
     }
     [[noreturn]] void fail_at(std::size_t line, std::string what) const {
         throw LoadError{line, std::move(what)};
@@ -124,7 +130,7 @@ public:
     // Calls on_member(key, key_line) with the reader at the member's value.
     template <class F>
     void object(std::string_view what, F&& on_member) {
-        if (peek() != '{') fail(std::string(what) + " must be an object");
+        if (peek() != '{') fail(what, " must be an object");
         enter();
         ++p_;
         if (peek() == '}') {
@@ -154,7 +160,7 @@ public:
 
     template <class F>
     void array(std::string_view what, F&& on_item) {
-        if (peek() != '[') fail(std::string(what) + " must be an array");
+        if (peek() != '[') fail(what, " must be an array");
         enter();
         ++p_;
         if (peek() == ']') {
@@ -179,7 +185,7 @@ public:
     }
 
     std::string string(std::string_view what) {
-        if (peek() != '"') fail(std::string(what) + " must be a string");
+        if (peek() != '"') fail(what, " must be a string");
         return string_token();
     }
 
@@ -187,7 +193,7 @@ public:
         const char c = peek();
         if (c == 't' && literal("true")) return true;
         if (c == 'f' && literal("false")) return false;
-        fail(std::string(what) + " must be true or false");
+        fail(what, " must be true or false");
     }
 
     bool null() {
@@ -197,7 +203,7 @@ public:
 
     Number number(std::string_view what) {
         const char c = peek();
-        if (c != '-' && (c < '0' || c > '9')) fail(std::string(what) + " must be a number");
+        if (c != '-' && (c < '0' || c > '9')) fail(what, " must be a number");
         return number_token();
     }
 
@@ -209,7 +215,7 @@ public:
     std::int64_t integer(std::string_view what, std::int64_t min, std::int64_t max,
                          std::string_view range) {
         const Number n = number(what);
-        if (!n.written_integral) fail(std::string(what) + " must be an integer");
+        if (!n.written_integral) fail(what, " must be an integer");
         if (!n.integral || n.i < min || n.i > max)
             fail(std::string(what) + " must be " + std::string(range));
         return n.i;
@@ -430,6 +436,11 @@ private:
     std::size_t depth_ = 0;
 };
 
+[[noreturn, gnu::noinline]] void fail_unknown_key(Reader& r, std::string_view key,
+                                                  std::string_view where) {
+    r.fail("unknown key " + quoted(key) + " in " + std::string(where));
+}
+
 Effect effect_named(Reader& r, const std::string& name, double step) {
     if (name == "none") return Effect::none();
     if (name == "toggle") return Effect::toggle();
@@ -469,12 +480,12 @@ ActionSpec read_action(Reader& r) {
                 if (k == "target") e.target = r.string("\"target\"");
                 else if (k == "attribute") e.attribute = r.string("\"attribute\"");
                 else if (k == "value") e.value = r.value();
-                else r.fail("unknown key " + quoted(k) + " in \"set\"");
+                else fail_unknown_key(r, k, "\"set\"");
             });
             if (e.attribute.empty()) r.fail("\"set\" needs an \"attribute\"");
             action.effect = std::move(e);
         } else {
-            r.fail("unknown key " + quoted(key) + " in an action");
+            fail_unknown_key(r, key, "an action");
         }
     });
     if (!has_name) r.fail("an action needs a \"name\"");
@@ -489,19 +500,12 @@ ActionSpec read_action(Reader& r) {
     return action;
 }
 
-// One element member; false when the key is not an element key.
-bool read_element_member(Reader& r, std::string_view key, ElementSpec& e, std::size_t depth);
+// Elements nest one level per element, the reader recursing once for each: only the children
+// are read in line, everything else an element holds is read (and every refusal worded) out of
+// line, so that each level's frames stay small, sanitizer builds included.
 
-ElementSpec read_element(Reader& r, std::size_t depth) {
-    ElementSpec e;
-    r.object("an element", [&](std::string_view key, std::size_t) {
-        if (!read_element_member(r, key, e, depth))
-            r.fail("unknown key " + quoted(key) + " in an element");
-    });
-    return e;
-}
-
-bool read_element_member(Reader& r, std::string_view key, ElementSpec& e, std::size_t depth) {
+// One element member other than "children"; false when the key is not an element key.
+[[gnu::noinline]] bool read_element_member(Reader& r, std::string_view key, ElementSpec& e) {
     auto text_attr = [&](const char* attribute) {
         e.attributes[attribute] = Value(r.string(quoted(key)));
     };
@@ -531,14 +535,37 @@ bool read_element_member(Reader& r, std::string_view key, ElementSpec& e, std::s
         r.array("\"settable\"", [&] { e.settable.insert(r.string("a settable attribute")); });
     } else if (key == "actions") {
         r.array("\"actions\"", [&] { e.actions.push_back(read_action(r)); });
-    } else if (key == "children") {
-        r.array("\"children\"", [&] { e.children.push_back(read_element(r, depth + 1)); });
     } else if (key == "unlisted") {
         e.listed = !r.boolean("\"unlisted\"");
     } else {
         return false;
     }
     return true;
+}
+
+// The refusal names the line the first element too many starts on.
+[[noreturn, gnu::noinline]] void fail_too_deep(Reader& r) {
+    r.peek();
+    r.fail("elements nested deeper than " + std::to_string(kMaxElementNesting) + " levels");
+}
+
+void read_children(Reader& r, ElementSpec& e, std::size_t depth);
+
+// The element at the reader into `e`, which is `depth` levels down (the application is 1).
+void read_element(Reader& r, ElementSpec& e, std::size_t depth) {
+    r.object("an element", [&](std::string_view key, std::size_t) {
+        if (key == "children") read_children(r, e, depth);
+        else if (!read_element_member(r, key, e)) fail_unknown_key(r, key, "an element");
+    });
+}
+
+// The "children" of `e`, which is `depth` levels down.
+void read_children(Reader& r, ElementSpec& e, std::size_t depth) {
+    r.array("\"children\"", [&] {
+        if (depth >= kMaxElementNesting) fail_too_deep(r);
+        // Read in place: the recursion carries no element of its own.
+        read_element(r, e.children.emplace_back(), depth + 1);
+    });
 }
 
 pid_t read_pid(Reader& r, std::string_view what) {
@@ -574,8 +601,10 @@ AppSpec read_app(Reader& r, std::size_t& pid_line) {
             app.latency.transfer = read_microseconds(r, "\"transfer_us\"");
         } else if (key == "service_us") {
             app.latency.service = read_microseconds(r, "\"service_us\"");
-        } else if (!read_element_member(r, key, app.element, 1)) {
-            r.fail("unknown key " + quoted(key) + " in an application");
+        } else if (key == "children") {
+            read_children(r, app.element, 1);
+        } else if (!read_element_member(r, key, app.element)) {
+            fail_unknown_key(r, key, "an application");
         }
     });
     if (!has_pid) r.fail("an application needs a \"pid\"");
@@ -594,7 +623,7 @@ WindowEntrySpec read_window_entry(Reader& r) {
             auto v = r.numbers<4>("\"bounds\"");
             w.bounds = CGRect{{v[0], v[1]}, {v[2], v[3]}};
         } else if (key == "window") w.window = r.string("\"window\"");
-        else r.fail("unknown key " + quoted(key) + " in a window-list entry");
+        else fail_unknown_key(r, key, "a window-list entry");
     });
     return w;
 }
@@ -611,7 +640,7 @@ DisplaySpec read_display(Reader& r) {
             d.scale = r.real("\"scale\"");
             if (!(d.scale > 0)) r.fail("\"scale\" must be a positive number");
         } else {
-            r.fail("unknown key " + quoted(key) + " in a display");
+            fail_unknown_key(r, key, "a display");
         }
     });
     if (!has_frame) r.fail("a display needs a \"frame\"");
@@ -673,7 +702,7 @@ DesktopSpec read_desktop(Reader& r) {
         } else if (key == "window_list") {
             r.array("\"window_list\"", [&] { window_list.push_back(read_window_entry(r)); });
         } else {
-            r.fail("unknown key " + quoted(key) + " in the desktop description");
+            fail_unknown_key(r, key, "the desktop description");
         }
     });
     r.finish();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -244,6 +245,10 @@ void reset_to_default_desktop();
 
 // A desktop description in JSON (format: desktop_json.cpp). A failure is a text naming the
 // source, the line and what is wrong ("desk.json:12: \"frame\" must be an array of 4 numbers").
+// Elements nest at most kMaxElementNesting levels, the application element being the first: the
+// desktop and the backend walk element trees recursively, and a desktop this deep is read,
+// installed and walked within a 512 KiB stack.
+inline constexpr std::size_t kMaxElementNesting = 256;
 std::expected<DesktopSpec, std::string> parse_desktop_json(std::string_view json,
                                                            std::string_view source);
 std::expected<DesktopSpec, std::string> load_desktop_json_file(const std::string& path);
