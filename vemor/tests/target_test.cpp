@@ -71,8 +71,6 @@ TEST(ResolveTarget, RootOfAnApplicationAndOfASurface) {
     EXPECT_EQ(windows->size(), 1u);
 
     auto dock = resolve_target(opts_of({"--shell", "dock"}));
-    if (!dock && dock.error().core() && dock.error().core()->is<Error::Unsupported>())
-        GTEST_SKIP() << "the backend lists no shell surfaces yet";
     ASSERT_TRUE(dock) << dock.error().message();
     ASSERT_NE(dock->shell(), nullptr);
     EXPECT_EQ(dock->shell()->kind(), ShellSurfaceKind::Dock);
@@ -82,8 +80,6 @@ TEST(ResolveTarget, RootOfAnApplicationAndOfASurface) {
 
 TEST(ResolveTarget, NoSurfaceOfTheKindAndPid) {
     auto all = facade::ShellSurfaceExt::list();
-    if (!all && all.error().is<Error::Unsupported>())
-        GTEST_SKIP() << "the backend lists no shell surfaces yet";
     ASSERT_TRUE(all) << all.error().message();
 
     auto target = resolve_target(opts_of({"--shell", "dock", "--pid", "+5"}));
@@ -126,9 +122,6 @@ TEST(ResolveTarget, TwoSurfacesOfOneKindAreAmbiguous) {
                                             "two-status-bars");
     ASSERT_TRUE(spec) << spec.error();
     standin::ScopedDesktop desktop(*spec);
-    auto all = facade::ShellSurfaceExt::list();
-    if (!all && all.error().is<Error::Unsupported>())
-        GTEST_SKIP() << "the backend lists no shell surfaces yet";
 
     auto target = resolve_target(opts_of({"--shell", "status_items"}));
     ASSERT_FALSE(target);
