@@ -7,6 +7,7 @@
 
 #include "module.hpp"
 #include "vemor/role.hpp"
+#include "vemor/text.hpp"
 
 namespace vemor::python {
 
@@ -36,7 +37,8 @@ py::Ref to_py_err(Error error) {
                 return build(exc.PermissionDeniedError, kind.instructions);
             } else if constexpr (std::is_same_v<K, Error::AccessibilityNotEnabled>) {
                 return build(exc.AccessibilityNotEnabledError,
-                             fmt::format("Accessibility not enabled for {}: {}", kind.app,
+                             fmt::format("Accessibility not enabled for {}: {}",
+                                         text::escape_controls(kind.app),
                                          kind.instructions));
             } else if constexpr (std::is_same_v<K, Error::SelectorNotMatched>) {
                 return attach_diagnosis_attrs(build(exc.SelectorNotMatchedError, message),
