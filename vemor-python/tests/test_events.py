@@ -158,35 +158,6 @@ def test_try_recv_from_another_thread_lets_the_interpreter_run(textedit, bold):
     sub.close()
 
 
-def test_calls_holding_the_interpreter_wait_for_one_slice_at_most(textedit):
-    """try_recv, repr and close from another thread wait for the slice in progress only, not for
-    the slices of every thread iterating the same subscription."""
-    sub = textedit.subscribe()
-    ended = []
-
-    def iterate():
-        try:
-            for _ in sub:
-                pass
-        except vemor.PlatformError as e:
-            ended.append(str(e))
-
-    threads = [threading.Thread(target=iterate) for _ in range(6)]
-    for t in threads:
-        t.start()
-    waits = {}
-    for name, call in [("try_recv", sub.try_recv), ("repr", lambda: repr(sub)),
-                       ("close", sub.close)]:
-        threading.Event().wait(0.3)  # every iterator is in its slices
-        start = time.monotonic()
-        call()
-        waits[name] = time.monotonic() - start
-    for t in threads:
-        t.join()
-    assert ended == [CLOSED] * 6
-    assert max(waits.values()) < 0.5, waits  # a slice is 0.1 s
-
-
 class Interrupted(Exception):
     pass
 
