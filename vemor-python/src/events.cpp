@@ -228,9 +228,23 @@ std::optional<Duration> receive_timeout(const py::Args& a, std::size_t i) {
     return timeout_from(*seconds);
 }
 
-Duration since(Clock::time_point start) {
-    return std::chrono::duration_cast<Duration>(Clock::now() - start);
-}
+// The time of a blocking receive, taken a slice at a time: at most `limit` from its start (no
+// limit for iteration).
+struct Slices {
+    Duration slice;
+    Duration limit = Duration::max();
+    Clock::time_point start = Clock::now();
+
+    Duration elapsed() const {
+        return std::chrono::duration_cast<Duration>(Clock::now() - start);
+    }
+    bool over() const { return elapsed() >= limit; }
+    // The next slice: a whole one, or what is left of the limit.
+    Duration next() const {
+        const Duration e = elapsed();
+        return e >= limit ? Duration::zero() : std::min(limit - e, slice);
+    }
+};
 
 // What one turn at the subscription gave.
 struct SliceResult {
@@ -240,17 +254,15 @@ struct SliceResult {
 };
 
 // One slice of a blocking receive, with the interpreter lock released: waits in line for at most
-// `patience` (the caller then runs signal handlers and comes back), then receives for
-// `length()` at most, measured once the turn is held, and goes to the back of the line.
-template <class Length>
-SliceResult receive_slice(SubscriptionState& s, Place& place, Duration patience,
-                          Length&& length) {
+// a slice (the caller then runs signal handlers and comes back), then receives for the next
+// slice, measured once the turn is held, and goes to the back of the line.
+SliceResult receive_slice(SubscriptionState& s, Place& place, const Slices& slices) {
     return py::detach([&]() -> SliceResult {
         Turn turn(s);
-        if (!place.wait(turn, patience)) return {};
+        if (!place.wait(turn, slices.slice)) return {};
         place.to_back();
         if (!s.subscription) return {SliceResult::Kind::Closed, {}};
-        return {SliceResult::Kind::Received, s.subscription->recv_status(length())};
+        return {SliceResult::Kind::Received, s.subscription->recv_status(slices.next())};
     });
 }
 
@@ -261,13 +273,9 @@ py::Ref sub_recv(PyObject* self, const py::Call& call) {
     if (!timeout) return {};
     SubscriptionState& s = state_of(self);
     Place place(s, Priority::Call);
-    const auto start = Clock::now();
+    const Slices slices{kIterationSlice, *timeout};
     for (;;) {
-        SliceResult slice = receive_slice(s, place, kIterationSlice, [&] {
-            const Duration elapsed = since(start);
-            return elapsed >= *timeout ? Duration::zero()
-                                       : std::min<Duration>(*timeout - elapsed, kIterationSlice);
-        });
+        SliceResult slice = receive_slice(s, place, slices);
         if (slice.kind == SliceResult::Kind::Closed) return closed();
         if (slice.kind == SliceResult::Kind::Received) {
             if (slice.status.kind == RecvStatus::Kind::Event)
@@ -275,7 +283,7 @@ py::Ref sub_recv(PyObject* self, const py::Call& call) {
             if (slice.status.kind == RecvStatus::Kind::Disconnected)
                 return raise(Subscription::timeout_error(*timeout));
         }
-        if (since(start) >= *timeout) return raise(Subscription::timeout_error(*timeout));
+        if (slices.over()) return raise(Subscription::timeout_error(*timeout));
         if (PyErr_CheckSignals() < 0) return {};
     }
 }
@@ -301,10 +309,10 @@ py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
     if (!timeout) return {};
     SubscriptionState& s = state_of(self);
     Place place(s, Priority::Call);
-    const auto start = Clock::now();
+    const Slices slices{kWaitForSlice, *timeout};
     std::uint64_t rejected = 0;
     for (;;) {
-        const Duration elapsed = since(start);
+        const Duration elapsed = slices.elapsed();
         if (elapsed >= *timeout) {
             Error error = Error::diagnose(
                 Error::Timeout{elapsed, std::nullopt},
@@ -314,11 +322,7 @@ py::Ref sub_wait_for(PyObject* self, const py::Call& call) {
                         fmt::format("{} event(s) received, none matched", rejected)));
             return raise(std::move(error));
         }
-        SliceResult slice = receive_slice(s, place, kWaitForSlice, [&] {
-            const Duration now = since(start);
-            return now >= *timeout ? Duration::zero()
-                                   : std::min<Duration>(*timeout - now, kWaitForSlice);
-        });
+        SliceResult slice = receive_slice(s, place, slices);
         if (slice.kind == SliceResult::Kind::Closed) return closed();
         if (slice.kind == SliceResult::Kind::NoTurn ||
             slice.status.kind == RecvStatus::Kind::Timeout) {
@@ -390,9 +394,9 @@ py::Ref sub_iter(PyObject* self) { return py::Ref::borrow(self); }
 py::Ref sub_next(PyObject* self) {
     SubscriptionState& s = state_of(self);
     Place place(s, Priority::Slice);
+    const Slices slices{kIterationSlice};
     for (;;) {
-        SliceResult slice =
-            receive_slice(s, place, kIterationSlice, [] { return kIterationSlice; });
+        SliceResult slice = receive_slice(s, place, slices);
         if (slice.kind == SliceResult::Kind::Closed) return closed();
         if (slice.kind == SliceResult::Kind::Received) {
             switch (slice.status.kind) {
