@@ -16,10 +16,11 @@ std::optional<Duration> g_programmatic;
 using EnvOutcome = std::expected<std::optional<Duration>, std::string>;
 
 const EnvOutcome& env_default() {
-    static const EnvOutcome outcome = [] {
+    // Never destroyed: threads still waiting while the process exits read it.
+    static const EnvOutcome& outcome = *new EnvOutcome([] {
         const char* raw = std::getenv(std::string(kTimeoutEnvVar).c_str());
         return parse_timeout_env(raw ? std::optional<std::string_view>(raw) : std::nullopt);
-    }();
+    }());
     return outcome;
 }
 

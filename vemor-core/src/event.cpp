@@ -34,10 +34,6 @@ std::optional<Event> EventReceiver::try_recv() { return rx_.try_recv(); }
 
 namespace {
 
-// Set when the stopper has been destroyed with the process's statics: a handle dropped after
-// that must not reach it. Constant-initialised, so it is valid for the whole run.
-constinit std::atomic<bool> g_stopper_gone{false};
-
 // Runs a stop action; a failing one must not end the process from the destructor that runs it.
 void run_stop(std::function<void()>& stop) noexcept {
     try {
@@ -51,42 +47,28 @@ void run_stop(std::function<void()>& stop) noexcept {
 }
 
 // Runs the stop actions that producers dropped on their own threads. One thread, started on first
-// use and joined when the process's statics are destroyed, after the queue has run dry.
+// use. Never destroyed: producers still running while the process exits may post to it, and its
+// thread ends with the process.
 class Stopper {
 public:
     static Stopper& instance() {
-        static Stopper stopper;
+        static Stopper& stopper = *new Stopper;
         return stopper;
     }
 
-    // False when the stopper is closing and takes nothing more.
-    bool post(std::function<void()>& stop) {
+    void post(std::function<void()>& stop) {
         {
             std::lock_guard lock(mutex_);
-            if (closing_) return false;
             queue_.push_back(std::move(stop));
             if (!thread_.joinable()) {
                 try {
                     thread_ = std::jthread([this] { run(); });
                 } catch (...) {
-                    // No thread now: the action waits for the next post, or for exit.
+                    // No thread now: the action waits for the next post.
                 }
             }
         }
         ready_.notify_one();
-        return true;
-    }
-
-    ~Stopper() {
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-            g_stopper_gone = true;
-        }
-        ready_.notify_one();
-        if (thread_.joinable()) thread_.join();
-        // Whatever no thread could run: this thread is nobody's producer any more.
-        for (auto& stop : queue_) run_stop(stop);
     }
 
 private:
@@ -95,8 +77,7 @@ private:
     void run() noexcept {
         std::unique_lock lock(mutex_);
         for (;;) {
-            ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
-            if (queue_.empty()) return;
+            ready_.wait(lock, [&] { return !queue_.empty(); });
             auto stop = std::move(queue_.front());
             queue_.pop_front();
             // Never run a stop action under the lock: it may drop further handles.
@@ -109,7 +90,6 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::function<void()>> queue_;
-    bool closing_ = false;
     std::jthread thread_;
 };
 
@@ -124,22 +104,20 @@ CancelHandle& CancelHandle::operator=(CancelHandle&& other) noexcept {
     return *this;
 }
 
-// Runs inside destructors: nothing may escape. A stop action that fails, a stopper that cannot
-// start its thread, or one already destroyed with the process's statics never ends the process.
+// Runs inside destructors: nothing may escape. A stop action that fails, or a stopper that cannot
+// start its thread, never ends the process.
 void CancelHandle::cancel() noexcept {
     auto stop = std::exchange(stop_, nullptr);
     if (!stop) return;
-    if (producer_ != std::thread::id{} && producer_ == std::this_thread::get_id() &&
-        !g_stopper_gone.load()) {
+    if (producer_ != std::thread::id{} && producer_ == std::this_thread::get_id()) {
         // Stopping a source usually joins its thread; from that very thread it would wait for
         // itself, so the stop runs on the stopper thread instead.
         try {
-            if (Stopper::instance().post(stop)) return;
+            Stopper::instance().post(stop);
+            return;
         } catch (...) {
         }
     }
-    // Past the stopper's end, an action that would wait for its own thread fails (the join
-    // reports the deadlock) and the failure is dropped here.
     run_stop(stop);
 }
 

@@ -236,8 +236,8 @@ bool plain_match(MatchOp op, std::string_view hay, std::string_view needle) {
 
 bool raw_role_matches(const ElementData& e, const std::string& name) {
     if (e.raw.empty()) return false;
-    static const std::array<std::string, 4> kKeys{"ax_role", "ax_subrole", "atspi_role",
-                                                  "class_name"};
+    static const auto& kKeys =
+        *new std::array<std::string, 4>{"ax_role", "ax_subrole", "atspi_role", "class_name"};
     for (const std::string& key : kKeys) {
         const auto it = e.raw.find(key);
         if (it != e.raw.end() && it->second.is_string() &&

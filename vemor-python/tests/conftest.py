@@ -1,6 +1,12 @@
+import re
+
 import pytest
 
 import vemor
+
+# What a sanitizer writes when it finds a fault. The report can reach standard error while the
+# process still finishes exiting with code 0, so the exit code alone does not tell.
+SANITIZER_REPORT = re.compile(r"runtime error: |(Address|Leak|Thread|UndefinedBehavior)Sanitizer")
 
 
 @pytest.fixture
@@ -26,4 +32,5 @@ def run_python(code, **env):
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                             env=full_env, timeout=60)
     assert result.returncode == 0, result.stderr
+    assert not SANITIZER_REPORT.search(result.stderr), result.stderr
     return result

@@ -245,3 +245,40 @@ def test_the_interpreter_exits_while_daemon_threads_run_predicates(form):
     results, when dropped, run Python code that releases it; the process still ends normally."""
     for _ in range(20):
         run_python(EXIT_WHILE_PREDICATES_RUN.format(form=form))
+
+
+EXIT_WHILE_WORK_RUNS = """
+import threading
+
+import vemor
+
+textedit = vemor.App.by_name("TextEdit")
+sub = textedit.subscribe()
+bold = textedit.locator('check_box[name="Bold"]')
+area = textedit.locator("text_area")
+sim = vemor.input_sim()
+work = [lambda: vemor.locator("*").count()] * 3 + [
+    bold.toggle, lambda: area.type_text("ab"), lambda: sim.type_text("ab"),
+    lambda: sub.recv(timeout=0.1)]
+
+
+def loop(call):
+    while True:
+        try:
+            call()
+        except vemor.VemorError:
+            pass
+
+
+for call in work:
+    threading.Thread(target=loop, args=(call,), daemon=True).start()
+threading.Event().wait(0.05)
+"""
+
+
+def test_the_interpreter_exits_while_daemon_threads_are_inside_vemor_calls():
+    """Whole-desktop searches, actions, typing, simulated input and a subscription with events
+    flowing, all still running on daemon threads when the interpreter finalises and the process
+    exits."""
+    for _ in range(20):
+        run_python(EXIT_WHILE_WORK_RUNS)

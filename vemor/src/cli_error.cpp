@@ -60,12 +60,12 @@ std::string CliError::message() const {
 }
 
 const std::vector<std::string_view>& event_kind_names() {
-    static const std::vector<std::string_view> names = [] {
+    static const auto& names = *new std::vector<std::string_view>([] {
         std::vector<std::string_view> out;
         out.reserve(event_kind::kNames.size());
         for (const auto& entry : event_kind::kNames) out.push_back(entry.name);
         return out;
-    }();
+    }());
     return names;
 }
 

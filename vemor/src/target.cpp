@@ -194,12 +194,12 @@ std::vector<std::string> describe_shell_surfaces(std::span<const ShellSurface> s
 }
 
 const std::vector<std::string_view>& shell_kind_names() {
-    static const std::vector<std::string_view> names = [] {
+    static const auto& names = *new std::vector<std::string_view>([] {
         std::vector<std::string_view> out;
         out.reserve(shell_surface_kind::kNames.size());
         for (const auto& entry : shell_surface_kind::kNames) out.push_back(entry.name);
         return out;
-    }();
+    }());
     return names;
 }
 

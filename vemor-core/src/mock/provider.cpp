@@ -34,7 +34,7 @@ std::optional<std::size_t> node_index(const std::vector<MockNode>& nodes, std::u
     return static_cast<std::size_t>(handle);
 }
 
-const std::vector<std::string> kWindowActions{
+const std::vector<std::string>& kWindowActions = *new std::vector<std::string>{
     "activate", "minimize", "maximize", "enter_fullscreen",
     "restore",  "close",    "move_to",  "resize_to",
 };

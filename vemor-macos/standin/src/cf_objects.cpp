@@ -273,8 +273,10 @@ AXValueRef make_ax_value(AXValueType type, const void* value) {
 }
 
 namespace {
-const BooleanObject g_true(true);
-const BooleanObject g_false(false);
+// Never destroyed, like the platform's own constants: a thread still reading an attribute while
+// the process exits may hand one out after the static destructors have run.
+const BooleanObject& g_true = *new BooleanObject(true);
+const BooleanObject& g_false = *new BooleanObject(false);
 }  // namespace
 
 CFBooleanRef boolean_of(bool v) { return ref_of<CFBooleanRef>(v ? &g_true : &g_false); }

@@ -345,16 +345,19 @@ Json list_definitions() {
 std::shared_ptr<const std::string> list_definitions_text() {
     // Only the default time-out stated in the `action` description can change between listings,
     // so the text is built again only when that time-out's text differs from the last one built.
-    static std::mutex mutex;
-    static std::string built_for;
-    static std::shared_ptr<const std::string> built;
+    struct Cache {
+        std::mutex mutex;
+        std::string built_for;
+        std::shared_ptr<const std::string> built;
+    };
+    static auto& cache = *new Cache;
     std::string timeout = default_timeout_text();
-    std::lock_guard lock(mutex);
-    if (!built || timeout != built_for) {
-        built = std::make_shared<const std::string>(json::dump(list_definitions()));
-        built_for = std::move(timeout);
+    std::lock_guard lock(cache.mutex);
+    if (!cache.built || timeout != cache.built_for) {
+        cache.built = std::make_shared<const std::string>(json::dump(list_definitions()));
+        cache.built_for = std::move(timeout);
     }
-    return built;
+    return cache.built;
 }
 
 }  // namespace vemor::mcp::tools

@@ -86,7 +86,7 @@ bool listed(const std::array<std::string_view, N>& list, std::string_view v) {
     return std::find(list.begin(), list.end(), v) != list.end();
 }
 
-const Json kNull = nullptr;
+const Json& kNull = *new Json(nullptr);
 
 }  // namespace
 
@@ -96,10 +96,11 @@ SerializedResponse Session::tools_list_response(const Json& id) const {
     using namespace protocol;
     // Keys in byte order, as the serialiser writes them: "id", "jsonrpc", "result"; in the
     // result "cacheScope", "resultType", "tools", "ttlMs".
-    static const std::string marked_head = fmt::format(
+    static const auto& marked_head = *new std::string(fmt::format(
         ",\"jsonrpc\":\"2.0\",\"result\":{{\"cacheScope\":\"{}\",\"resultType\":\"{}\",\"tools\":",
-        kCacheScope, kResultComplete);
-    static const std::string marked_tail = fmt::format(",\"ttlMs\":{}}}}}", kCacheTtlMs);
+        kCacheScope, kResultComplete));
+    static const auto& marked_tail =
+        *new std::string(fmt::format(",\"ttlMs\":{}}}}}", kCacheTtlMs));
     constexpr std::string_view plain_head = ",\"jsonrpc\":\"2.0\",\"result\":{\"tools\":";
     constexpr std::string_view plain_tail = "}}";
     bool marked = mode_ != SessionMode::Handshake;
