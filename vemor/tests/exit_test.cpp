@@ -12,20 +12,13 @@
 #include <optional>
 #include <thread>
 
+#include "facade_test_support.hpp"
 #include "vemor/app.hpp"
 #include "vemor/facade/providers.hpp"
 #include "vemor/locator.hpp"
 
 namespace vemor::facade {
 namespace {
-
-#define CHILD_CHECK(cond)                                                           \
-    do {                                                                            \
-        if (!(cond)) {                                                              \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #cond); \
-            std::exit(1);                                                           \
-        }                                                                           \
-    } while (0)
 
 // Runs `body` forever on a thread of its own. Detached on purpose: these are the threads that
 // are still working when the process exits.

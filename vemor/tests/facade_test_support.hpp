@@ -1,9 +1,11 @@
 // Test doubles of the facade suites: a mock tree of any size, a provider that forwards to a mock
 // but lets a test script one operation's error, and a screenshot provider that hands out blank
-// captures and counts how often it was asked.
+// captures and counts how often it was asked; and the check of the suites' child processes.
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +13,15 @@
 
 #include "vemor/mock.hpp"
 #include "vemor/screenshot.hpp"
+
+// Checks run in a child process; a failed one ends it with a message and exit code 1.
+#define CHILD_CHECK(cond)                                                           \
+    do {                                                                            \
+        if (!(cond)) {                                                              \
+            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #cond); \
+            std::exit(1);                                                           \
+        }                                                                           \
+    } while (0)
 
 namespace vemor::facade_test {
 

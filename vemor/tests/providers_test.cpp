@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "facade_test_support.hpp"
 #include "vemor/facade/capture.hpp"
 #include "vemor/facade/providers.hpp"
 #include "vemor/macos/provider.hpp"
@@ -22,15 +23,6 @@
 
 namespace vemor::facade {
 namespace {
-
-// Checks run in a child process; a failed one ends it with a message and exit code 1.
-#define CHILD_CHECK(cond)                                                      \
-    do {                                                                       \
-        if (!(cond)) {                                                         \
-            std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #cond); \
-            std::exit(1);                                                      \
-        }                                                                      \
-    } while (0)
 
 std::string write_file(const std::string& name, const std::string& text) {
     const std::string path = ::testing::TempDir() + name;
