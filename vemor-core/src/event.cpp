@@ -1,6 +1,5 @@
 #include "vemor/event.hpp"
 
-#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <deque>
