@@ -14,8 +14,10 @@ def main(argv=None):
         argv = sys.argv[1:]
     # The command runs outside the interpreter's own signal handling: Ctrl-C stops `vemor
     # events` or `vemor mcp` at once, and a closed pipe (`vemor tree | head`) ends the process
-    # quietly, as for any other command-line program.
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    # quietly, as for any other command-line program. A SIGINT that the launcher ignored (a
+    # shell's background job, say) stays ignored, as it does for the executable.
+    if signal.getsignal(signal.SIGINT) is signal.default_int_handler:
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
     if hasattr(signal, "SIGPIPE"):
         signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     sys.stdout.flush()

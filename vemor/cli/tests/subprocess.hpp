@@ -99,10 +99,23 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
     for (auto& e : env_text) envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    // SIGINT starts at its default, whatever this test's launcher chose (a background job's is
+    // ignored, and the executable keeps an ignored SIGINT), so that an interrupt means the same
+    // in every run.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
     if (options.close_stdout) ::close(out[0]);
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, VEMOR_EXE, &actions, nullptr, argv.data(), envp.data());
+    const int spawned =
+        ::posix_spawn(&pid, VEMOR_EXE, &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(in[0]);
     ::close(out[1]);
     ::close(err[1]);
