@@ -46,6 +46,8 @@ ElementData node(Role role, std::optional<std::string> name, std::uint64_t handl
 class LocatorTest : public ::testing::Test {
 protected:
     void SetUp() override { config::set_default_timeout(0s); }
+    // A test may lengthen the wait: whichever way it ends, the tests after it wait for nothing.
+    void TearDown() override { config::set_default_timeout(0s); }
 
     Locator desktop(std::string selector) const {
         return Locator(mock_, std::nullopt, std::move(selector));
@@ -172,7 +174,6 @@ TEST_F(LocatorTest, ArgumentsAreRefusedBeforeAnyWait) {
     ASSERT_FALSE(r);
     EXPECT_TRUE(r.error().is<Error::InvalidSelector>());
     EXPECT_TRUE(mock_->actions().empty());
-    config::set_default_timeout(0s);
 }
 
 TEST_F(LocatorTest, MinimizedWindowCanBeRestored) {

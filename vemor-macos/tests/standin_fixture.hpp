@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
+
+#include "eventually.hpp"
 
 #include "vemor/macos/shim.hpp"
 #include "vemor/standin/control.hpp"
@@ -89,5 +94,36 @@ inline void on_notification(AXObserverRef, AXUIElementRef element, CFStringRef n
     r->lines.push_back(text_of(notification) + " " +
                        (got.code == 0 ? text_of(got.value.get()) : std::to_string(got.code)));
 }
+
+// Delivers `observer`'s notifications on a run loop of its own thread, from construction until
+// `stop()` or destruction.
+class ObserverLoop {
+public:
+    explicit ObserverLoop(AXObserverRef observer)
+        : thread_([this, observer] {
+              safe_cf_run_loop_add_source(safe_ax_observer_get_run_loop_source(observer));
+              loop_ = safe_cf_run_loop_get_current();
+              safe_cf_run_loop_run();
+          }) {
+        if (!vemor::testing::eventually([this] { return loop_.load() != nullptr; })) {
+            // The thread is stuck inside the platform, where nothing can stop or join it.
+            ADD_FAILURE() << "the observer's run loop never started";
+            std::abort();
+        }
+    }
+    ObserverLoop(const ObserverLoop&) = delete;
+    ObserverLoop& operator=(const ObserverLoop&) = delete;
+    ~ObserverLoop() { stop(); }
+
+    void stop() {
+        if (!thread_.joinable()) return;
+        safe_cf_run_loop_stop(loop_);
+        thread_.join();
+    }
+
+private:
+    std::atomic<CFRunLoopRef> loop_{nullptr};
+    std::thread thread_;
+};
 
 }  // namespace vemor::standin_test

@@ -321,34 +321,23 @@ TEST_F(StandinDesktopTest, ObserversDeliverOnTheirRunLoop) {
               kAXErrorNotificationAlreadyRegistered);
     EXPECT_EQ(sd::notification_registrations(pids::kTextEdit), 2u);
 
-    std::atomic<CFRunLoopRef> loop{nullptr};
-    std::thread t([&] {
-        safe_cf_run_loop_add_source(safe_ax_observer_get_run_loop_source(observer));
-        loop = safe_cf_run_loop_get_current();
-        safe_cf_run_loop_run();
-    });
-    while (loop.load() == nullptr) std::this_thread::yield();
-
+    ObserverLoop loop(observer);
     ASSERT_EQ(safe_ax_perform_action(element(pids::kTextEdit, "textedit.bold").get(),
                                      str("AXPress").get()),
               0);
     sd::post_notification(*sd::find_element(pids::kTextEdit, "textedit.save"), "AXValueChanged");
     sd::post_notification(*sd::find_element(pids::kTextEdit, "textedit.save"), "AXTitleChanged");
-    auto wait_for = [&](std::size_t n) {
-        for (;;) {
-            {
-                std::lock_guard lock(received.m);
-                if (received.lines.size() >= n) return;
-            }
-            std::this_thread::yield();
-        }
+    auto received_lines = [&](std::size_t n) {
+        return vemor::testing::eventually([&] {
+            std::lock_guard lock(received.m);
+            return received.lines.size() >= n;
+        });
     };
     // The callbacks read the elements, so the window goes only after they ran.
-    wait_for(2);
+    EXPECT_TRUE(received_lines(2)) << "the two value changes were never delivered";
     sd::destroy_element(*sd::find_element(pids::kTextEdit, "textedit.window"), true);
-    wait_for(3);
-    safe_cf_run_loop_stop(loop);
-    t.join();
+    EXPECT_TRUE(received_lines(3)) << "the window's destruction was never delivered";
+    loop.stop();
     EXPECT_EQ(received.lines,
               (std::vector<std::string>{"AXValueChanged Bold", "AXValueChanged Save",
                                         "AXUIElementDestroyed -25202"}));

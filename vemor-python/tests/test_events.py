@@ -201,33 +201,38 @@ def test_the_turn_is_fair_beside_iterating_threads(textedit, iterators):
     def interrupt(signum, frame):
         raise Interrupted()
 
-    threads = [threading.Thread(target=iterate) for _ in range(iterators)]
+    # Daemons, and the subscription closed on every way out: a failure must not leave them
+    # iterating.
+    threads = [threading.Thread(target=iterate, daemon=True) for _ in range(iterators)]
     for t in threads:
         t.start()
-    threading.Event().wait(0.3)  # every iterator is in its slices
-    waits = {"recv": max(timed(short_recv) for _ in range(10))}
-
-    holder = threading.Thread(target=long_recv)
-    holder.start()
-    threading.Event().wait(0.3)
-    waits["try_recv"] = timed(sub.try_recv)
-    waits["repr"] = timed(lambda: repr(sub))
-    holder.join()
-
-    sent = []
-    previous = signal.signal(signal.SIGUSR1, interrupt)
-    signaller = threading.Thread(target=signal_soon)
-    signaller.start()
     try:
-        with pytest.raises(Interrupted):
-            for _ in sub:
-                pass
-        waits["signal"] = time.monotonic() - sent[0]
-    finally:
-        signal.signal(signal.SIGUSR1, previous)
-        signaller.join()
+        threading.Event().wait(0.3)  # every iterator is in its slices
+        waits = {"recv": max(timed(short_recv) for _ in range(10))}
 
-    waits["close"] = timed(sub.close)
+        holder = threading.Thread(target=long_recv)
+        holder.start()
+        threading.Event().wait(0.3)
+        waits["try_recv"] = timed(sub.try_recv)
+        waits["repr"] = timed(lambda: repr(sub))
+        holder.join()
+
+        sent = []
+        previous = signal.signal(signal.SIGUSR1, interrupt)
+        signaller = threading.Thread(target=signal_soon)
+        signaller.start()
+        try:
+            with pytest.raises(Interrupted):
+                for _ in sub:
+                    pass
+            waits["signal"] = time.monotonic() - sent[0]
+        finally:
+            signal.signal(signal.SIGUSR1, previous)
+            signaller.join()
+
+        waits["close"] = timed(sub.close)
+    finally:
+        sub.close()
     for t in threads:
         t.join()
     assert ended == [CLOSED] * iterators

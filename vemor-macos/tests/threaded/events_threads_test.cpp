@@ -25,15 +25,14 @@ protected:
         return apps;
     }
 
-    // Presses the given elements over and over until `done`, so that their applications keep
-    // notifying.
-    std::jthread keep_pressing(std::atomic<bool>& done,
-                               std::vector<std::pair<pid_t, std::string>> targets) {
-        return std::jthread([this, &done, targets = std::move(targets)] {
+    // Presses the given elements over and over until the thread is asked to stop (at the
+    // latest when it goes out of scope), so that their applications keep notifying.
+    std::jthread keep_pressing(std::vector<std::pair<pid_t, std::string>> targets) {
+        return std::jthread([this, targets = std::move(targets)](std::stop_token stop) {
             std::vector<AXElement> elements;
             for (const auto& [pid, id] : targets) elements.push_back(element(find(pid, id)));
             auto press = ax::make_cf_string("AXPress");
-            while (!done.load())
+            while (!stop.stop_requested())
                 for (const auto& e : elements)
                     safe_ax_perform_action(e.get(), static_cast<CFStringRef>(press.get()));
         });
@@ -44,9 +43,8 @@ protected:
 // after its subscribe, while a writer keeps the observed applications busy notifying.
 TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
     const auto apps = apps_of({pids::kSettings, pids::kTextEdit, pids::kNotes});
-    std::atomic<bool> done{false};
     std::jthread writer = keep_pressing(
-        done, {{pids::kSettings, "settings.scrollbars"}, {pids::kTextEdit, "textedit.bold"}});
+        {{pids::kSettings, "settings.scrollbars"}, {pids::kTextEdit, "textedit.bold"}});
 
     MacOSProvider& shared = provider();
     std::atomic<int> received{0};
@@ -75,7 +73,7 @@ TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
         auto status = sub->recv_status(10s);
         EXPECT_EQ(status.kind, RecvStatus::Kind::Event);
     }
-    done = true;
+    writer.request_stop();
     writer.join();
 
     EXPECT_EQ(failures.load(), 0);
@@ -87,8 +85,7 @@ TEST_F(EventThreadsTest, SubscribeAndDropAtOnceFromSeveralThreads) {
 TEST_F(EventThreadsTest, LoopsThatNeverReportAreStoppedFromSeveralThreads) {
     sd::add_fault({.call = "CFRunLoopAddObserver", .kind = sd::Fault::Kind::Raise, .times = 0});
     const auto apps = apps_of({pids::kSettings, pids::kTextEdit});
-    std::atomic<bool> done{false};
-    std::jthread writer = keep_pressing(done, {{pids::kSettings, "settings.scrollbars"}});
+    std::jthread writer = keep_pressing({{pids::kSettings, "settings.scrollbars"}});
     std::atomic<int> refused{0};
     {
         std::vector<std::jthread> subscribers;
@@ -104,7 +101,7 @@ TEST_F(EventThreadsTest, LoopsThatNeverReportAreStoppedFromSeveralThreads) {
             });
         }
     }
-    done = true;
+    writer.request_stop();
     writer.join();
     EXPECT_EQ(refused.load(), 12);
     EXPECT_EQ(sd::notification_registrations(), 0u);

@@ -32,13 +32,7 @@ TEST_F(StandinThreadsTest, ConcurrentReadersWritersAndObservers) {
                                                     str("AXValueChanged").get(), &delivered),
                   0);
     }
-    std::atomic<CFRunLoopRef> loop{nullptr};
-    std::thread runner([&] {
-        safe_cf_run_loop_add_source(safe_ax_observer_get_run_loop_source(observer));
-        loop = safe_cf_run_loop_get_current();
-        safe_cf_run_loop_run();
-    });
-    while (loop.load() == nullptr) std::this_thread::yield();
+    ObserverLoop loop(observer);
 
     std::vector<std::thread> readers;
     for (int t = 0; t < 6; ++t) {
@@ -66,9 +60,9 @@ TEST_F(StandinThreadsTest, ConcurrentReadersWritersAndObservers) {
     });
     writer.join();
     for (auto& r : readers) r.join();
-    while (delivered.load() < 200) std::this_thread::yield();
-    safe_cf_run_loop_stop(loop);
-    runner.join();
+    EXPECT_TRUE(vemor::testing::eventually([&] { return delivered.load() >= 200; }))
+        << "only " << delivered.load() << " of the 200 value changes were delivered";
+    loop.stop();
     safe_cf_release(observer);
     EXPECT_EQ(delivered.load(), 200);
 }

@@ -8,11 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "vemor/json.hpp"
 
@@ -26,18 +30,28 @@ struct McpRun {
     int exit_code = -1;  // -1 when the child did not exit normally
 };
 
+struct McpRunOptions {
+    // The child's standard output is a pipe whose reader has already gone.
+    bool stdout_closed = false;
+};
+
+// A child still running after this long is killed, so that its test fails instead of hanging.
+inline constexpr std::chrono::seconds kRunLimit{60};
+
 inline McpRun run_vemor(std::string_view input, std::vector<std::string> args = {"mcp"},
-                        const std::vector<std::string>& extra_env = {}) {
+                        const std::vector<std::string>& extra_env = {},
+                        McpRunOptions options = {}) {
     std::signal(SIGPIPE, SIG_IGN);
+    // Close-on-exec: the child keeps only its three standard streams, so that it never holds
+    // its own input open, nor does any other child started meanwhile.
     int in[2], out[2], err[2];
-    if (::pipe(in) || ::pipe(out) || ::pipe(err)) return {};
+    if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
+    if (options.stdout_closed) ::close(out[0]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
-        posix_spawn_file_actions_addclose(&actions, fd);
 
     std::vector<std::string> argv_s{VEMOR_EXE};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
@@ -64,10 +78,11 @@ inline McpRun run_vemor(std::string_view input, std::vector<std::string> args = 
     ::close(in[0]);
     ::close(out[1]);
     ::close(err[1]);
+    const int out_fd = options.stdout_closed ? -1 : out[0];
     McpRun run;
     if (rc != 0) {
         ::close(in[1]);
-        ::close(out[0]);
+        if (out_fd >= 0) ::close(out_fd);
         ::close(err[0]);
         return run;
     }
@@ -78,14 +93,23 @@ inline McpRun run_vemor(std::string_view input, std::vector<std::string> args = 
         ::close(in_fd);
         in_fd = -1;
     }
-    bool out_open = true, err_open = true;
+    bool out_open = out_fd >= 0, err_open = true;
     char buf[65536];
+    const auto give_up = std::chrono::steady_clock::now() + kRunLimit;
     while (out_open || err_open) {
-        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in_fd, POLLOUT, 0}};
+        pollfd fds[3] = {{out_fd, POLLIN, 0}, {err[0], POLLIN, 0}, {in_fd, POLLOUT, 0}};
         if (!out_open) fds[0].fd = -1;
         if (!err_open) fds[1].fd = -1;
-        if (::poll(fds, 3, -1) < 0) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            give_up - std::chrono::steady_clock::now());
+        const int ready = ::poll(fds, 3, static_cast<int>(std::max<long>(left.count(), 0)));
+        if (ready < 0) {
             if (errno == EINTR) continue;
+            break;
+        }
+        if (ready == 0) {
+            ::kill(pid, SIGKILL);
+            run.err += fmt::format("[still running after {} s: killed]\n", kRunLimit.count());
             break;
         }
         if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
@@ -107,7 +131,7 @@ inline McpRun run_vemor(std::string_view input, std::vector<std::string> args = 
         }
     }
     if (in_fd >= 0) ::close(in_fd);
-    ::close(out[0]);
+    if (out_fd >= 0) ::close(out_fd);
     ::close(err[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -353,33 +353,9 @@ TEST(McpPipe, ActionDescriptionStatesTheDefaultTimeout) {
 // A reader that went away: the first response fails to write, and the server ends with that
 // error instead of dying of SIGPIPE.
 TEST(McpPipe, AClosedStandardOutputEndsTheServerWithAWriteError) {
-    int in[2], out[2], err[2];
-    ASSERT_EQ(::pipe(in) | ::pipe(out) | ::pipe(err), 0);
-    ::close(out[0]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    char exe[] = VEMOR_EXE;
-    char mcp[] = "mcp";
-    char* argv[] = {exe, mcp, nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, VEMOR_EXE, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    for (int fd : {in[0], out[1], err[1]}) ::close(fd);
-    std::string input = "{\"id\":1,\"method\":\"ping\"}\n";
-    ASSERT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    ::close(in[1]);
-    std::string stderr_text;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) stderr_text.append(buf, static_cast<std::size_t>(n));
-    ::close(err[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(stderr_text, "error: Platform error (32): mcp stdio transport: write stdout: Broken pipe (os error 32)\n");
+    auto run = run_vemor("{\"id\":1,\"method\":\"ping\"}\n", {"mcp"}, {}, {.stdout_closed = true});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "error: Platform error (32): mcp stdio transport: write stdout: Broken pipe (os error 32)\n");
 }
 
 TEST(McpPipe, ArgumentsAreRefusedBeforeAnyInput) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "eventually.hpp"
 #include "vemor/mcp/events.hpp"
 
 namespace vemor::mcp::events {
@@ -48,7 +49,8 @@ Json started(Registry& r, Source& s, std::optional<std::vector<std::string>> kin
 }
 
 void wait_disconnected(const Registry& r, std::string_view id) {
-    while (r.live(id) == true) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(vemor::testing::eventually([&] { return r.live(id) != true; }))
+        << id << " never saw its source go away";
 }
 
 TEST(Registry, IdsCountUpAndTheNinthStartIsRefused) {
