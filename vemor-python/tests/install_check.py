@@ -21,6 +21,9 @@ README = SOURCE.parent / "README.md"
 def run(args, cwd):
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "PYTHONHOME")}
     env["PWD"] = str(cwd)
+    # pip would keep every wheel it builds in the user's cache, one more on each run (it keys
+    # them on the temporary checkout's path).
+    env["PIP_NO_CACHE_DIR"] = "1"
     # Each step takes seconds; its bound lies well within the one on the whole test.
     result = subprocess.run([str(a) for a in args], capture_output=True, text=True, env=env,
                             cwd=cwd, timeout=60)

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 #include <fmt/format.h>
 
 #include "facade_test_support.hpp"
+#include "temp_dir.hpp"
 #include "vemor/facade/capture.hpp"
 #include "vemor/facade/providers.hpp"
 #include "vemor/macos/provider.hpp"
@@ -24,10 +27,25 @@
 namespace vemor::facade {
 namespace {
 
+// The folder of this program's desktop files, removed when the program exits. A death test's
+// child runs its test again from the top in a new process, which ends with exit() and so would
+// never remove a folder of its own: it writes into its parent's, named in the environment.
+const std::filesystem::path& desktop_dir() {
+    static std::optional<vemor::testing::TempDir> owned;
+    static const std::filesystem::path dir = [] {
+        constexpr const char* kVariable = "VEMOR_FACADE_TEST_DIR";
+        if (const char* parents = std::getenv(kVariable)) return std::filesystem::path(parents);
+        owned.emplace();
+        ::setenv(kVariable, owned->path().c_str(), 1);
+        return owned->path();
+    }();
+    return dir;
+}
+
 std::string write_file(const std::string& name, const std::string& text) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::filesystem::path path = desktop_dir() / name;
     std::ofstream(path, std::ios::binary) << text;
-    return path;
+    return path.string();
 }
 
 std::vector<std::string> app_names() {
@@ -188,7 +206,7 @@ TEST(ProviderDeathTest, TheEnvironmentNamesTheSimulatedDesktop) {
 TEST(ProviderDeathTest, AnUnusableDesktopIsTheCreationError) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const std::string bad = write_file("facade_bad_desktop.json", "{\n  \"apps\": [\n    {\"pid\": \"x\"}]}");
-    const std::string missing = ::testing::TempDir() + "facade_no_such_desktop.json";
+    const std::string missing = (desktop_dir() / "facade_no_such_desktop.json").string();
     EXPECT_EXIT(
         {
             setenv("VEMOR_SIMULATED_DESKTOP", bad.c_str(), 1);

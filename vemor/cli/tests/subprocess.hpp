@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.hpp"
+
 extern char** environ;
 
 namespace vemor::cli::testing {
@@ -188,30 +190,7 @@ inline RunResult run_vemor(const std::vector<std::string>& args, const RunOption
     return result;
 }
 
-// A fresh directory under the system's temporary directory, removed with the object.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "vemor-cli-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path write(const std::string& name, const std::string& content) const {
-        const std::filesystem::path p = path_ / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
-    }
-
-private:
-    std::filesystem::path path_;
-};
+using ::vemor::testing::TempDir;
 
 inline std::string read_file(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
