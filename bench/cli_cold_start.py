@@ -10,12 +10,14 @@ Usage: bench/cli_cold_start.py [--runs N] [--exe PATH]
 Builds (or reuses) the release tree in build/release unless --exe is given.
 """
 
-import argparse
 import os
 import statistics
 import subprocess
 import sys
 import time
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the checkout
+import bench_args  # noqa: E402  (beside this script)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUDGET_MS = 5.0
@@ -43,16 +45,17 @@ def time_once(argv, devnull):
 
 
 def describe(name, samples):
-    q = statistics.quantiles(samples, n=10)
+    q = statistics.quantiles(samples, n=10) if len(samples) > 1 else samples * 9
     return (f"{name:<14} median {statistics.median(samples):7.3f} ms   "
             f"p10 {q[0]:7.3f}   p90 {q[-1]:7.3f}   min {min(samples):7.3f}   "
             f"max {max(samples):7.3f}")
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=300, help="runs of each program")
-    parser.add_argument("--exe", help="the vemor executable (default: the release build)")
+    parser = bench_args.Parser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=bench_args.count, default=300, help="runs of each program")
+    parser.add_argument("--exe", type=bench_args.executable,
+                        help="the vemor executable (default: the release build)")
     args = parser.parse_args()
 
     exe = args.exe or ensure_built()

@@ -8,16 +8,19 @@
 // elements in the same order: any difference is reported and makes the exit status 1.
 //
 //   macos_search_bench [--benchmark_filter=...]
-//   VEMOR_BENCH_ITERATIONS (default 5), VEMOR_BENCH_LATENCY_US (the latency per request, split
-//   between transfer and service in the mixed case; default 50)
+//   VEMOR_BENCH_ITERATIONS (1 to 1000, default 5), VEMOR_BENCH_LATENCY_US (the latency per
+//   request in microseconds, split between transfer and service in the mixed case; 0 to
+//   1000000, default 50)
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 #include <tbb/global_control.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -41,13 +44,30 @@ enum Variant : int { kPoolOne = 0, kPoolAll = 1, kCoreWalk = 2 };
 enum Mode : int { kTransfer = 0, kService = 1, kMixed = 2 };
 constexpr const char* kModeNames[] = {"transfer", "service", "mixed"};
 
-int env_int(const char* name, int fallback, int least) {
-    const char* v = std::getenv(name);
-    return v ? std::max(least, std::atoi(v)) : fallback;
+// The whole number from `least` to `most` that the variable `name` holds, or `fallback` when it
+// is unset. Anything else ends the program before any run, with one line and exit status 2.
+long long env_setting(const char* name, long long fallback, long long least, long long most) {
+    const char* text = std::getenv(name);
+    if (!text) return fallback;
+    const char* end = text + std::strlen(text);
+    long long value = 0;
+    const auto [stop, ec] = std::from_chars(text, end, value);
+    if (ec != std::errc() || stop != end || stop == text || value < least || value > most) {
+        std::fprintf(stderr,
+                     "macos_search_bench: %s must be a whole number from %lld to %lld, "
+                     "not \"%s\"\n",
+                     name, least, most, text);
+        std::exit(2);
+    }
+    return value;
 }
 
-int iterations() { return env_int("VEMOR_BENCH_ITERATIONS", 5, 1); }
-microseconds per_request() { return microseconds(env_int("VEMOR_BENCH_LATENCY_US", 50, 0)); }
+// Read once, by main, before the benchmark is registered.
+int g_iterations = 5;
+microseconds g_per_request{50};
+
+int iterations() { return g_iterations; }
+microseconds per_request() { return g_per_request; }
 
 // Mixed: four fifths of the time in transfer, one fifth in service.
 sd::AppLatency latency_of(Mode mode) {
@@ -196,13 +216,6 @@ void Args(benchmark::internal::Benchmark* b) {
             for (int v : {kPoolOne, kPoolAll, kCoreWalk}) b->Args({elements, apps, mode, v});
 }
 
-BENCHMARK(BM_DesktopSearch)
-    ->Apply(Args)
-    ->ArgNames({"elements", "apps", "latency", "variant"})
-    ->Iterations(iterations())
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-
 double median_ms(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -259,6 +272,14 @@ bool print_summary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    g_iterations = static_cast<int>(env_setting("VEMOR_BENCH_ITERATIONS", 5, 1, 1000));
+    g_per_request = microseconds(env_setting("VEMOR_BENCH_LATENCY_US", 50, 0, 1'000'000));
+    benchmark::RegisterBenchmark("BM_DesktopSearch", BM_DesktopSearch)
+        ->Apply(Args)
+        ->ArgNames({"elements", "apps", "latency", "variant"})
+        ->Iterations(iterations())
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -23,6 +23,9 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ left in the checkout
+import bench_args  # noqa: E402  (beside this script)
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SIZES = [10_000, 100_000]
 APPS = 4
@@ -140,16 +143,18 @@ def build(build_dir):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = bench_args.Parser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--no-build", action="store_true")
     parser.add_argument("--quick", action="store_true", help="10k elements only, one run each")
-    parser.add_argument("--child-runs", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--child-runs", type=bench_args.count, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child_runs:
         run_child(args.child_runs)
         return 0
 
+    bench_args.build_folder(args.build_dir,
+                            *(["vemor-python/vemor/_native.abi3.so"] if args.no_build else []))
     if not args.no_build:
         build(args.build_dir)
     package_root = os.path.join(os.path.abspath(args.build_dir), "vemor-python")

@@ -13,7 +13,6 @@ ours / Pillow (time) and ours / Pillow (size), medians of N repetitions, and the
 last.
 """
 
-import argparse
 import io
 import json
 import os
@@ -24,6 +23,9 @@ import tempfile
 import time
 
 from PIL import Image, ImageDraw, ImageFont
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the checkout
+import bench_args  # noqa: E402  (beside this script)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FRAMES = [(1920, 1080), (2880, 1800)]
@@ -81,9 +83,9 @@ def pillow_once(fn, calls):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bench")
-    parser.add_argument("--repeat", type=int, default=7)
+    parser = bench_args.Parser()
+    parser.add_argument("--bench", type=bench_args.executable)
+    parser.add_argument("--repeat", type=bench_args.count, default=7)
     args = parser.parse_args()
     bench = find_bench(args.bench)
 

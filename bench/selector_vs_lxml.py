@@ -29,7 +29,6 @@ elements our tree has.
 Needs Debian's python3-lxml and python3-cssselect.
 """
 
-import argparse
 import json
 import os
 import statistics
@@ -40,6 +39,9 @@ import time
 
 from cssselect import GenericTranslator
 from lxml import etree
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the checkout
+import bench_args  # noqa: E402  (beside this script)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -140,19 +142,19 @@ def ms(seconds):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = bench_args.Parser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--no-build", action="store_true")
-    parser.add_argument("--reps", type=int, default=7, help="repetitions (at least 5)")
+    parser.add_argument("--reps", type=bench_args.count, default=7,
+                        help="repetitions (5 at the least: fewer count as 5)")
     parser.add_argument("--quick", action="store_true", help="one repetition each")
     args = parser.parse_args()
     reps = 1 if args.quick else max(5, args.reps)
 
+    bench_args.build_folder(args.build_dir, *(["bench/selector_bench"] if args.no_build else []))
     if not args.no_build:
         build(args.build_dir)
     binary = os.path.join(args.build_dir, "bench", "selector_bench")
-    if not os.path.exists(binary):
-        sys.exit(f"{binary} is missing: build it, or drop --no-build")
 
     translator = GenericTranslator()
     worst = (0.0, "")
