@@ -39,8 +39,8 @@ def find_bench(explicit):
     found = [os.path.join(root, "png_bench") for root, _dirs, files in os.walk(build)
              if "png_bench" in files and root.endswith("bench")]
     if not found:
-        sys.exit("png_bench not found: configure a release build with -DVEMOR_BUILD_BENCH=ON, "
-                 "build the png_bench target, or pass --bench")
+        bench_args.refuse("png_bench not found: configure a release build with "
+                          "-DVEMOR_BUILD_BENCH=ON, build the png_bench target, or pass --bench")
     return max(found, key=os.path.getmtime)
 
 
