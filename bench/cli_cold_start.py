@@ -45,7 +45,7 @@ def time_once(argv, devnull):
 
 
 def describe(name, samples):
-    q = statistics.quantiles(samples, n=10) if len(samples) > 1 else samples * 9
+    q = statistics.quantiles(samples, n=10) if len(samples) > 1 else samples
     return (f"{name:<14} median {statistics.median(samples):7.3f} ms   "
             f"p10 {q[0]:7.3f}   p90 {q[-1]:7.3f}   min {min(samples):7.3f}   "
             f"max {max(samples):7.3f}")

@@ -62,16 +62,13 @@ long long env_setting(const char* name, long long fallback, long long least, lon
     return value;
 }
 
-// Read once, by main, before the benchmark is registered.
+// The defaults, replaced by main from the environment before the benchmark is registered.
 int g_iterations = 5;
 microseconds g_per_request{50};
 
-int iterations() { return g_iterations; }
-microseconds per_request() { return g_per_request; }
-
 // Mixed: four fifths of the time in transfer, one fifth in service.
 sd::AppLatency latency_of(Mode mode) {
-    const microseconds total = per_request();
+    const microseconds total = g_per_request;
     switch (mode) {
         case kTransfer: return {.transfer = total};
         case kService: return {.service = total};
@@ -225,11 +222,11 @@ double median_ms(std::vector<double> v) {
 
 // Prints the medians and speed-ups; returns false when two variants selected different elements.
 bool print_summary() {
-    const auto total = per_request();
+    const auto total = g_per_request;
     std::printf(
         "\n%d iterations per variant, median shown; %u cores; %lld us per request: transfer only, "
         "service only, or mixed (%lld us transfer + %lld us service)\n",
-        iterations(), std::thread::hardware_concurrency(), static_cast<long long>(total.count()),
+        g_iterations, std::thread::hardware_concurrency(), static_cast<long long>(total.count()),
         static_cast<long long>(latency_of(kMixed).transfer.count()),
         static_cast<long long>(latency_of(kMixed).service.count()));
     std::printf("%8s %4s %8s %10s %10s %10s %10s %9s %11s\n", "elements", "apps", "latency",
@@ -272,12 +269,13 @@ bool print_summary() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    g_iterations = static_cast<int>(env_setting("VEMOR_BENCH_ITERATIONS", 5, 1, 1000));
-    g_per_request = microseconds(env_setting("VEMOR_BENCH_LATENCY_US", 50, 0, 1'000'000));
+    g_iterations = static_cast<int>(env_setting("VEMOR_BENCH_ITERATIONS", g_iterations, 1, 1000));
+    g_per_request =
+        microseconds(env_setting("VEMOR_BENCH_LATENCY_US", g_per_request.count(), 0, 1'000'000));
     benchmark::RegisterBenchmark("BM_DesktopSearch", BM_DesktopSearch)
         ->Apply(Args)
         ->ArgNames({"elements", "apps", "latency", "variant"})
-        ->Iterations(iterations())
+        ->Iterations(g_iterations)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);

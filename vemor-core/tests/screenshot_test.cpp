@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <spng.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -15,6 +14,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.hpp"
 
 namespace vemor {
 namespace {
@@ -340,23 +341,14 @@ TEST(ScreenshotPngTest, EmptyImageIsAnEncoderError) {
     EXPECT_EQ(error_text(Screenshot{.width = 3}.to_png()), "png encode: invalid image height");
 }
 
+// Each test writes into a folder of its own (ctest runs them side by side).
 class SavePngTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        // One folder per test and process: ctest runs these tests side by side, and one's
-        // TearDown must not remove another's folder.
-        dir_ = std::filesystem::temp_directory_path() /
-               fmt::format("vemor-save-png-{}-{}",
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name(),
-                           ::getpid());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::filesystem::path dir_;
+    vemor::testing::TempDir dir_;
 };
 
 TEST_F(SavePngTest, WritesAndTruncates) {
-    const auto path = dir_ / "shot.png";
+    const auto path = dir_.path() / "shot.png";
     std::ofstream(path) << std::string(100000, 'x');
     const Screenshot s = pattern(8, 8);
     ASSERT_TRUE(s.save_png(path.string()));  // a text path behaves like a path value
@@ -366,23 +358,24 @@ TEST_F(SavePngTest, WritesAndTruncates) {
 }
 
 TEST_F(SavePngTest, ReportsTheOsError) {
-    auto r = pattern(2, 2).save_png(dir_ / "missing" / "shot.png");
+    auto r = pattern(2, 2).save_png(dir_.path() / "missing" / "shot.png");
     ASSERT_FALSE(r);
     const auto* p = r.error().as<Error::Platform>();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->code, ENOENT);
     EXPECT_EQ(p->message, "save_png: No such file or directory");
     // Encoding errors pass through unchanged.
-    EXPECT_EQ(error_text(Screenshot{}.save_png(dir_ / "x.png")), "png encode: invalid image width");
+    EXPECT_EQ(error_text(Screenshot{}.save_png(dir_.path() / "x.png")),
+              "png encode: invalid image width");
 }
 
 TEST_F(SavePngTest, RefusesANameWithNul) {
     // Writing to "shot.png" instead of the whole name would silently hit another file.
-    const std::string name = (dir_ / "shot.png").string() + std::string(1, '\0') + "x";
+    const std::string name = (dir_.path() / "shot.png").string() + std::string(1, '\0') + "x";
     auto r = pattern(2, 2).save_png(name);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), Error(Error::Platform{-1, "save_png: path contains a NUL byte"}));
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "shot.png"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "shot.png"));
 }
 
 TEST(ScreenshotStaleTest, MessageIsKept) {
